@@ -1,0 +1,117 @@
+#pragma once
+
+#include "demodata.h"
+#include "random_p.h"
+
+#include <QList>
+#include <QString>
+
+namespace Orvantel::DemoData {
+
+struct Division
+{
+    QString id;
+    QString descr;
+};
+
+struct Department
+{
+    QString id;
+    QString divisionId;
+    QString descr;
+};
+
+/// The kind of machine an asset is; it decides what goes wrong with it.
+enum class AssetFamily { Pump, Conveyor, Rotating, Press, Steam, Air, Packaging, Vehicle, Building, Electrical };
+
+struct Asset
+{
+    QString code;
+    QString descr; // null for a few assets
+    QString type;
+    QString location;
+    QString divisionId;
+    QString departmentId;
+    AssetFamily family;
+    int weight; // how often it needs work, relative to the others
+};
+
+struct User
+{
+    QString id;
+    QString name; // null for shared accounts
+    bool canRequestWork;
+};
+
+struct WorkOrder
+{
+    int number = 0;
+    int asset = 0; // index into Plant::assets
+    int status = 0;
+    int priority = 0; // 0: none
+    QString dateLoaded; // "YYYY-MM-DD HH:MM:SS"
+    int requestedBy = -1; // index into Plant::users, -1: none
+    int assignedTo = -1;
+    QString workRequest; // null: none
+    bool isPM = false;
+};
+
+enum class FileKind { Jpeg, Png, Pdf, Text, Html };
+
+struct LinkedFile
+{
+    int id = 0;
+    int asset = 0;
+    QString docType;
+    QString docDescr; // null for a few files
+    QString fileName;
+    FileKind kind = FileKind::Pdf;
+    int variant = 0; // picks one of a few contents for images
+};
+
+/// The fixed part of the demo plant: divisions, departments, assets, users.
+struct Plant
+{
+    QList<Division> divisions;
+    QList<Department> departments;
+    QList<Asset> assets;
+    QList<User> users;
+
+    static const Plant &instance();
+};
+
+/// Number of work orders the options ask for (the demo plant's when 0).
+int workOrderCount(const Options &options);
+
+/// Produces the work orders one at a time, oldest first, so that any number of
+/// them can be written without holding them all in memory.
+class WorkOrderStream
+{
+public:
+    explicit WorkOrderStream(const Options &options);
+
+    bool atEnd() const { return m_produced >= m_count; }
+    WorkOrder next();
+
+private:
+    QString workRequest(const Asset &asset);
+    QString pmRequest(const Asset &asset);
+
+    const Plant &m_plant;
+    Random m_random;
+    int m_count;
+    int m_upcomingPMs;
+    int m_produced = 0;
+    qint64 m_time;
+    qint64 m_step;
+    int m_assetWeightTotal = 0;
+    int m_requesters = 0;
+};
+
+/// The linked-file rows the options give, unique file names.
+QList<LinkedFile> linkedFiles(const Options &options);
+
+/// "YYYY-MM-DD HH:MM:SS" for a number of seconds after 2026-01-01 00:00:00 (may be negative).
+QString timestampText(qint64 secondsFromEpoch);
+
+} // namespace Orvantel::DemoData

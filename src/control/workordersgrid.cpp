@@ -1,0 +1,396 @@
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+
+#include "hourglass.h"
+#include "messagebox.h"
+#include "modini.h"
+#include "textconv.h"
+
+#include "data/connectionstring.h"
+#include "data/datasource.h"
+#include "data/recordset.h"
+#include "data/workorderqueries.h"
+#include "views/datagrid.h"
+#include "views/gridcolumns.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <cmath>
+#include <new>
+#include <optional>
+
+using namespace Orvantel;
+
+namespace {
+
+/// Design measures are in twips; 15 twips are one logical pixel.
+int px(int twips)
+{
+    return int(std::lround(twips / 15.0));
+}
+
+void placeTwips(QWidget *w, int left, int top, int width, int height)
+{
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+const QString EmptyWorkOrdersQuery = QStringLiteral("SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr IS NULL");
+const QString EmptyLinkedFilesQuery = QStringLiteral("SELECT * FROM vw_LinkedFiles WHERE AssetCode IS NULL");
+
+} // namespace
+
+ControlError currentControlError()
+{
+    try {
+        throw;
+    } catch (const ControlError &e) {
+        return e;
+    } catch (const std::bad_alloc &) {
+        return {7, QStringLiteral("Out of memory")};
+    } catch (const std::exception &e) {
+        return {51, QString::fromLocal8Bit(e.what())};
+    } catch (...) {
+        return {51, QStringLiteral("Internal error")};
+    }
+}
+
+WorkOrdersGridPrivate::WorkOrdersGridPrivate(WorkOrdersGrid *q) : q(q) {}
+
+void WorkOrdersGridPrivate::createChildren()
+{
+    q->setAutoFillBackground(true);
+    QPalette pal = q->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    q->setPalette(pal);
+
+    lblTitle = new QLabel(QStringLiteral("Maintenance Activity"), q);
+    lblTitle->setObjectName(QStringLiteral("lblTitle"));
+    lblTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    placeTwips(lblTitle, 0, 0, 11355, 3135);
+
+    Image1 = new QLabel(q);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    placeTwips(Image1, 0, 0, 2790, 510);
+
+    static const char *const captions[] = {"Open WOs", "Upcoming PMs", "History", "Linked Files"};
+    static const int lefts[] = {120, 1560, 3360, 4560};
+    static const int widths[] = {1335, 1695, 1095, 1335};
+    for (int i = 0; i < 4; ++i) {
+        optView[size_t(i)] = new QRadioButton(QString::fromLatin1(captions[i]), q);
+        optView[size_t(i)]->setObjectName(QStringLiteral("optView_%1").arg(i));
+        placeTwips(optView[size_t(i)], lefts[i], 520, widths[i], 195);
+    }
+    optView[0]->setChecked(true);
+
+    cmdNewWO = new QPushButton(QStringLiteral("New WO"), q);
+    cmdNewWO->setObjectName(QStringLiteral("cmdNewWO"));
+    placeTwips(cmdNewWO, 7440, 480, 975, 255);
+
+    cmdConfig = new QPushButton(QStringLiteral("Configure"), q);
+    cmdConfig->setObjectName(QStringLiteral("cmdConfig"));
+    placeTwips(cmdConfig, 8520, 0, 975, 375);
+    cmdConfig->setVisible(false);
+
+    cmdAbout = new QPushButton(QStringLiteral("About"), q);
+    cmdAbout->setObjectName(QStringLiteral("cmdAbout"));
+    placeTwips(cmdAbout, 8520, 360, 975, 375);
+    cmdAbout->setVisible(false);
+
+    Adodc1 = new DataSource(q);
+    Adodc1->setObjectName(QStringLiteral("Adodc1"));
+    Adodc2 = new DataSource(q);
+    Adodc2->setObjectName(QStringLiteral("Adodc2"));
+
+    grdWorkOrders = new DataGrid(q);
+    grdWorkOrders->setObjectName(QStringLiteral("grdWorkOrders"));
+    grdWorkOrders->setColumns(workOrderColumns());
+    grdWorkOrders->setDataSource(Adodc1);
+    placeTwips(grdWorkOrders, 0, 720, 11295, 2295);
+
+    TDBGrid1 = new DataGrid(q);
+    TDBGrid1->setObjectName(QStringLiteral("TDBGrid1"));
+    TDBGrid1->setColumns(linkedFileColumns());
+    TDBGrid1->setDataSource(Adodc2);
+    placeTwips(TDBGrid1, 0, 720, 11295, 2310);
+    TDBGrid1->setVisible(false);
+
+    Timer1 = new QTimer(q);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(5000);
+
+    // Tab order as designed: the work-order grid first, the view buttons last.
+    QWidget *order[] = {grdWorkOrders, cmdAbout, cmdConfig, cmdNewWO, TDBGrid1,
+                        optView[0],    optView[1], optView[2], optView[3]};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
+    lblTitle->lower();
+}
+
+void WorkOrdersGridPrivate::notify(const QString &name, void (WorkOrdersGrid::*signal)())
+{
+    Q_EMIT(q->*signal)();
+    Q_EMIT q->propertyChanged(name);
+}
+
+void WorkOrdersGridPrivate::reportError(const ControlError &error, const QString &title)
+{
+    showMessage(error.messageText(), title, MessageStyle::Exclamation, q);
+}
+
+void WorkOrdersGridPrivate::startUp()
+{
+    m_startUpDone = true;
+    std::optional<Hourglass> hourglass;
+    try {
+        m_iRefreshNow = 0;
+        ConnectedToDB = false;
+        Timer1->stop();
+
+        DBServerName = modINI::ReadINI(QStringLiteral("DBServerName"), QString());
+        DBDatabaseName = modINI::ReadINI(QStringLiteral("DBDatabaseName"), QString());
+        DBUserID = modINI::ReadINI(QStringLiteral("DBUserID"), QString());
+        DBPassword = modINI::ReadINI(QStringLiteral("DBPassword"), QString());
+        RefreshInterval = textToInt16(modINI::ReadINI(QStringLiteral("RefreshInterval"), QString()));
+        AssetList = modINI::ReadINI(QStringLiteral("AssetList"), QString());
+        IncludePMWOs = textToBool(modINI::ReadINI(QStringLiteral("IncludePMWOs"), QStringLiteral("1")));
+        Division = modINI::ReadINI(QStringLiteral("Division"), QString());
+        Department = modINI::ReadINI(QStringLiteral("Department"), QString());
+
+        if (RefreshInterval > 0)
+            Timer1->setInterval(int(RefreshInterval) * 1000);
+        else
+            Timer1->stop();
+
+        m_sViewMode = QStringLiteral("Work Orders");
+
+        if (!DBServerName.isEmpty()) {
+            hourglass.emplace();
+            q->ConnectToServer();
+            if (ConnectedToDB && RefreshInterval > 0) {
+                q->RefreshData();
+                RefreshLinkedFiles();
+            }
+            if (RefreshInterval > 0)
+                Timer1->start();
+            else
+                Timer1->stop();
+            hourglass.reset();
+        }
+    } catch (...) {
+        hourglass.reset();
+        reportError(currentControlError(), QStringLiteral("User Control Init Error"));
+    }
+    if (RefreshInterval == 0)
+        Timer1->stop();
+}
+
+void WorkOrdersGridPrivate::timerTick()
+{
+    // While a refresh's error box waits for the operator, later ticks do not pile up more.
+    if (ConnectedToDB && !m_refreshErrorOpen)
+        q->RefreshData();
+}
+
+int WorkOrdersGridPrivate::selectedWorkOrderView() const
+{
+    for (int i = 0; i < 3; ++i) {
+        if (optView[size_t(i)]->isChecked())
+            return i;
+    }
+    return WorkOrderQueries::NoView;
+}
+
+void WorkOrdersGridPrivate::RefreshLinkedFiles()
+{
+    Adodc2->setRecordSource(WorkOrderQueries::linkedFilesStatement(AssetList));
+    Adodc2->refresh();
+}
+
+WorkOrdersGrid::WorkOrdersGrid(QWidget *parent) : QWidget(parent), d(new WorkOrdersGridPrivate(this))
+{
+    d->createChildren();
+    connect(d->Timer1, &QTimer::timeout, this, [this] {
+        try {
+            d->timerTick();
+        } catch (...) {
+            // RefreshData reports its own failures; nothing may reach the event loop.
+        }
+    });
+}
+
+WorkOrdersGrid::~WorkOrdersGrid() = default;
+
+QString WorkOrdersGrid::DBServerName() const { return d->DBServerName; }
+void WorkOrdersGrid::setDBServerName(const QString &value) { d->DBServerName = value; }
+QString WorkOrdersGrid::DBDatabaseName() const { return d->DBDatabaseName; }
+void WorkOrdersGrid::setDBDatabaseName(const QString &value) { d->DBDatabaseName = value; }
+QString WorkOrdersGrid::DBUserID() const { return d->DBUserID; }
+void WorkOrdersGrid::setDBUserID(const QString &value) { d->DBUserID = value; }
+QString WorkOrdersGrid::DBPassword() const { return d->DBPassword; }
+void WorkOrdersGrid::setDBPassword(const QString &value) { d->DBPassword = value; }
+qint16 WorkOrdersGrid::RefreshInterval() const { return d->RefreshInterval; }
+void WorkOrdersGrid::setRefreshInterval(qint16 value) { d->RefreshInterval = value; }
+QString WorkOrdersGrid::AssetList() const { return d->AssetList; }
+void WorkOrdersGrid::setAssetList(const QString &value) { d->AssetList = value; }
+bool WorkOrdersGrid::IncludePMWOs() const { return d->IncludePMWOs; }
+void WorkOrdersGrid::setIncludePMWOs(bool value) { d->IncludePMWOs = value; }
+QString WorkOrdersGrid::Division() const { return d->Division; }
+void WorkOrdersGrid::setDivision(const QString &value) { d->Division = value; }
+QString WorkOrdersGrid::Department() const { return d->Department; }
+void WorkOrdersGrid::setDepartment(const QString &value) { d->Department = value; }
+QString WorkOrdersGrid::RequestedBy() const { return d->RequestedBy; }
+void WorkOrdersGrid::setRequestedBy(const QString &value) { d->RequestedBy = value; }
+bool WorkOrdersGrid::ConnectedToDB() const { return d->ConnectedToDB; }
+void WorkOrdersGrid::setConnectedToDB(bool value) { d->ConnectedToDB = value; }
+
+qint16 WorkOrdersGrid::RefreshNow() const
+{
+    return d->m_iRefreshNow;
+}
+
+void WorkOrdersGrid::setRefreshNow(qint16)
+{
+    d->hostCall(QStringLiteral("RefreshNow"),
+                [this] { d->notify(QStringLiteral("RefreshNow"), &WorkOrdersGrid::RefreshNowChanged); });
+}
+
+QString WorkOrdersGrid::ViewMode() const
+{
+    return d->m_sViewMode;
+}
+
+void WorkOrdersGrid::setViewMode(const QString &sViewMode)
+{
+    d->hostCall(QStringLiteral("ViewMode"), [&] {
+        d->m_sViewMode = sViewMode;
+        d->notify(QStringLiteral("ViewMode"), &WorkOrdersGrid::ViewModeChanged);
+    });
+}
+
+bool WorkOrdersGrid::HideViewWorkOrders() const
+{
+    return d->m_bHideViewWorkOrders;
+}
+
+void WorkOrdersGrid::setHideViewWorkOrders(bool bHide)
+{
+    d->hostCall(QStringLiteral("HideViewWorkOrders"), [&] {
+        d->m_bHideViewWorkOrders = bHide;
+        d->notify(QStringLiteral("HideViewWorkOrders"), &WorkOrdersGrid::HideViewWorkOrdersChanged);
+    });
+}
+
+bool WorkOrdersGrid::HideViewLinkedFiles() const
+{
+    return d->m_bHideViewLinkedFiles;
+}
+
+void WorkOrdersGrid::setHideViewLinkedFiles(bool bHide)
+{
+    d->hostCall(QStringLiteral("HideViewLinkedFiles"), [&] {
+        d->m_bHideViewLinkedFiles = bHide;
+        d->notify(QStringLiteral("HideViewLinkedFiles"), &WorkOrdersGrid::HideViewLinkedFilesChanged);
+    });
+}
+
+bool WorkOrdersGrid::HideNewWO() const
+{
+    return d->m_bHideNewWO;
+}
+
+void WorkOrdersGrid::setHideNewWO(bool bHide)
+{
+    d->hostCall(QStringLiteral("HideNewWO"), [&] {
+        d->m_bHideNewWO = bHide;
+        d->cmdNewWO->setVisible(!bHide);
+        d->notify(QStringLiteral("HideNewWO"), &WorkOrdersGrid::HideNewWOChanged);
+    });
+}
+
+qint16 WorkOrdersGrid::ViewChoice() const
+{
+    return d->m_iViewChoice;
+}
+
+void WorkOrdersGrid::setViewChoice(qint16 iChoice)
+{
+    d->hostCall(QStringLiteral("ViewChoice"), [&] {
+        d->m_iViewChoice = iChoice < 0 ? 0 : iChoice == 4 ? 3 : iChoice > 4 ? 0 : iChoice;
+        d->notify(QStringLiteral("ViewChoice"), &WorkOrdersGrid::ViewChoiceChanged);
+    });
+}
+
+bool WorkOrdersGrid::ConnectToServer()
+{
+    try {
+        d->m_sConnectString = ConnectionString::build(
+            {d->DBServerName, d->DBDatabaseName, d->DBUserID, d->DBPassword});
+        d->Adodc1->setConnectionString(d->m_sConnectString);
+        d->Adodc2->setConnectionString(d->m_sConnectString);
+        d->Adodc1->setRecordSource(EmptyWorkOrdersQuery);
+        d->Adodc1->refresh();
+        d->Adodc2->setRecordSource(EmptyLinkedFilesQuery);
+        d->Adodc2->refresh();
+        d->ConnectedToDB = true;
+        return true;
+    } catch (...) {
+        d->reportError(currentControlError(), QStringLiteral("ConnectToServer Error"));
+        d->RefreshInterval = 0;
+        return false;
+    }
+}
+
+bool WorkOrdersGrid::RefreshData()
+{
+    d->m_bDataLoaded = true;
+    try {
+        DataGrid *grid = d->grdWorkOrders;
+        int remembered = 0;
+        const QString sql = WorkOrderQueries::workOrdersStatement(
+            d->AssetList, WorkOrderQueries::View(d->selectedWorkOrderView()), d->Division, d->Department);
+        if (grid->rowCount() > 0)
+            remembered = std::max(0, grid->currentRowIndex());
+        const int scroll = grid->verticalScrollBar()->value();
+        d->Adodc1->setRecordSource(sql);
+        d->Adodc1->refresh();
+        if (!d->m_sSortOrder.isEmpty())
+            d->Adodc1->recordset()->setSort(d->m_sSortOrder);
+        if (grid->rowCount() > remembered && remembered > 0) {
+            grid->setCurrentRowIndex(remembered);
+            // Keep the rows where the operator was looking, not where scrollTo() put them.
+            grid->verticalScrollBar()->setValue(scroll);
+        }
+        return true;
+    } catch (...) {
+        d->m_refreshErrorOpen = true;
+        d->reportError(currentControlError(), QStringLiteral("RefreshData Error"));
+        d->m_refreshErrorOpen = false;
+        return false;
+    }
+}
+
+QSize WorkOrdersGrid::sizeHint() const
+{
+    return {px(11370), px(3210)};
+}
+
+void WorkOrdersGrid::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+}
+
+void WorkOrdersGrid::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Start-up runs once, when the host first shows the control: by the time the host's
+    // show() returns the control has read its settings, so what the host writes after
+    // that is what counts.
+    if (!d->m_startUpDone && !property("designMode").toBool())
+        d->startUp();
+}

@@ -1,0 +1,241 @@
+#include "database.h"
+
+#include "configdir.h"
+#include "connectionstring.h"
+#include "controlerror.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <atomic>
+
+namespace Orvantel {
+
+namespace {
+
+const QLatin1String SqlitePrefix("sqlite:");
+const QLatin1String PostgresPrefix("postgresql://");
+
+/// A port number 1..65535, or 0 when the text is not one.
+int parsePort(const QString &text)
+{
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    const bool digitsOnly
+            = !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); });
+    return ok && digitsOnly && port > 0 && port <= 65535 ? port : 0;
+}
+
+/// An ODBC attribute value, in braces when it would otherwise end early or split.
+QString odbcValue(const QString &value, bool alwaysBraced = false)
+{
+    static const QString special = QStringLiteral(";{}=");
+    const bool braced
+            = alwaysBraced || std::any_of(value.cbegin(), value.cend(), [](QChar c) { return special.contains(c); });
+    if (!braced)
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1Char('}'), QLatin1String("}}"));
+    return QLatin1Char('{') + escaped + QLatin1Char('}');
+}
+
+void resolvePostgres(ConnectionTarget &target, const QString &address)
+{
+    QString rest = address;
+    while (rest.endsWith(QLatin1Char('/')))
+        rest.chop(1);
+
+    QString portText;
+    if (rest.startsWith(QLatin1Char('['))) {
+        const qsizetype close = rest.indexOf(QLatin1Char(']'));
+        if (close < 0) {
+            target.error = QStringLiteral("Missing ']' in server name: ") + address;
+            return;
+        }
+        target.hostName = rest.mid(1, close - 1);
+        const QString after = rest.mid(close + 1);
+        if (after.startsWith(QLatin1Char(':')))
+            portText = after.mid(1);
+        else if (!after.isEmpty())
+            target.error = QStringLiteral("Unexpected text after the host in server name: ") + address;
+    } else if (rest.count(QLatin1Char(':')) == 1) {
+        const qsizetype colon = rest.indexOf(QLatin1Char(':'));
+        target.hostName = rest.left(colon);
+        portText = rest.mid(colon + 1);
+    } else {
+        // No port, or a bare IPv6 address.
+        target.hostName = rest;
+    }
+    if (target.hostName.contains(QLatin1Char('/')))
+        target.error = QStringLiteral("Unexpected text after the host in server name: ") + address;
+    if (!portText.isNull()) {
+        target.port = parsePort(portText);
+        if (target.port == 0) {
+            target.port = -1;
+            target.error = QStringLiteral("Invalid port in server name: ") + address;
+        }
+    }
+}
+
+void resolveOdbc(ConnectionTarget &target, const QString &server, const ConnectionSettings &settings)
+{
+    QString host = server;
+    QString portText;
+    const qsizetype comma = server.lastIndexOf(QLatin1Char(','));
+    if (comma >= 0) {
+        host = server.left(comma);
+        portText = server.mid(comma + 1).trimmed();
+        if (parsePort(portText) == 0)
+            target.error = QStringLiteral("Invalid port in server name: ") + server;
+    }
+
+    QString driver = qEnvironmentVariable("ORVANTEL_ODBC_DRIVER");
+    if (driver.isEmpty())
+        driver = QStringLiteral("FreeTDS");
+
+    // FreeTDS resolves a named instance itself from SERVER=HOST\INSTANCE.
+    QString odbc = QStringLiteral("DRIVER=") + odbcValue(driver, true) + QStringLiteral(";SERVER=") + odbcValue(host);
+    if (!portText.isEmpty())
+        odbc += QStringLiteral(";PORT=") + portText;
+    odbc += QStringLiteral(";DATABASE=") + odbcValue(settings.database) + QStringLiteral(";UID=")
+            + odbcValue(settings.userId) + QStringLiteral(";PWD=") + odbcValue(settings.password)
+            + QStringLiteral(";TDS_Version=7.4");
+
+    target.databaseName = odbc;
+    target.connectOptions = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=") + QString::number(LoginTimeoutSeconds);
+}
+
+std::atomic<int> connectionCounter {0};
+
+} // namespace
+
+ConnectionTarget resolveConnectionTarget(const QString &connectionString, const QString &baseDirectory)
+{
+    const ConnectionSettings settings = ConnectionString::Reader(connectionString).settings();
+    const QString server = settings.server.trimmed();
+    ConnectionTarget target;
+
+    if (server.startsWith(SqlitePrefix, Qt::CaseInsensitive)) {
+        target.backend = Backend::Sqlite;
+        target.driver = QStringLiteral("QSQLITE");
+        const QString path = server.mid(SqlitePrefix.size());
+        const QDir base(baseDirectory.isEmpty() ? configDirectory() : baseDirectory);
+        target.databaseName = QDir::cleanPath(base.absoluteFilePath(path));
+        if (path.isEmpty())
+            target.error = QStringLiteral("No database file in server name: ") + server;
+        return target;
+    }
+
+    if (server.startsWith(PostgresPrefix, Qt::CaseInsensitive)) {
+        target.backend = Backend::PostgreSql;
+        target.driver = QStringLiteral("QPSQL");
+        resolvePostgres(target, server.mid(PostgresPrefix.size()));
+        target.databaseName = settings.database;
+        target.userName = settings.userId;
+        target.password = settings.password;
+        target.connectOptions = QStringLiteral("connect_timeout=") + QString::number(LoginTimeoutSeconds);
+        return target;
+    }
+
+    target.backend = Backend::SqlServer;
+    target.driver = QStringLiteral("QODBC");
+    resolveOdbc(target, server, settings);
+    return target;
+}
+
+Database::Database(const QString &connectionString, const QString &baseDirectory)
+    : m_target(resolveConnectionTarget(connectionString, baseDirectory))
+    , m_connectionName(QStringLiteral("orvantel-") + QString::number(++connectionCounter))
+{}
+
+Database::~Database()
+{
+    if (QSqlDatabase::contains(m_connectionName)) {
+        close();
+        QSqlDatabase::removeDatabase(m_connectionName);
+    }
+}
+
+void Database::open()
+{
+    if (!m_target.error.isEmpty())
+        throw ControlError(ControlError::DatabaseFailure, m_target.error);
+    if (isOpen())
+        return;
+    if (!QSqlDatabase::isDriverAvailable(m_target.driver)) {
+        throw ControlError(ControlError::DatabaseFailure,
+                           QStringLiteral("The database driver %1 is not available").arg(m_target.driver));
+    }
+
+    QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
+            ? QSqlDatabase::database(m_connectionName, false)
+            : QSqlDatabase::addDatabase(m_target.driver, m_connectionName);
+    if (!db.isValid()) {
+        throw ControlError(ControlError::DatabaseFailure,
+                           QStringLiteral("The database driver %1 could not be loaded").arg(m_target.driver));
+    }
+
+    if (m_target.backend == Backend::Sqlite) {
+        const QFileInfo file(m_target.databaseName);
+        if (!file.exists())
+            throw ControlError(ControlError::DatabaseFailure,
+                               QStringLiteral("Database file not found: ") + file.filePath());
+        if (!file.isFile())
+            throw ControlError(ControlError::DatabaseFailure,
+                               QStringLiteral("Not a database file: ") + file.filePath());
+        // mode=rw: SQLite must never create a new, empty file in place of one that just went missing.
+        db.setDatabaseName(QUrl::fromLocalFile(file.filePath()).toString(QUrl::FullyEncoded)
+                           + QStringLiteral("?mode=rw"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    } else {
+        db.setDatabaseName(m_target.databaseName);
+        db.setHostName(m_target.hostName);
+        db.setPort(m_target.port);
+        db.setUserName(m_target.userName);
+        db.setPassword(m_target.password);
+        db.setConnectOptions(m_target.connectOptions);
+    }
+
+    if (!db.open())
+        throw ControlError::fromSqlError(db.lastError());
+
+    if (m_target.backend == Backend::Sqlite) {
+        // SQLite reads the file lazily: a file that is no database must fail here, not on the first query.
+        QSqlQuery probe(db);
+        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+            const ControlError error = ControlError::fromSqlError(probe.lastError());
+            probe = QSqlQuery();
+            db.close();
+            throw error;
+        }
+    }
+}
+
+bool Database::isOpen() const
+{
+    return QSqlDatabase::contains(m_connectionName) && QSqlDatabase::database(m_connectionName, false).isOpen();
+}
+
+void Database::close()
+{
+    if (QSqlDatabase::contains(m_connectionName))
+        QSqlDatabase::database(m_connectionName, false).close();
+}
+
+QSqlDatabase Database::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+void Database::execute(const QString &sql)
+{
+    open();
+    QSqlQuery query(database());
+    if (!query.exec(sql))
+        throw ControlError::fromSqlError(query.lastError());
+}
+
+} // namespace Orvantel

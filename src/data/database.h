@@ -1,0 +1,67 @@
+#pragma once
+
+#include "sqldialect.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+namespace Orvantel {
+
+/// Where a connection string leads: which Qt driver, and what to hand it.
+/// The backend follows from "Data Source":
+///   sqlite:PATH               -> QSQLITE, the file at PATH (relative to baseDirectory)
+///   postgresql://HOST[:PORT]  -> QPSQL, database "Initial Catalog"
+///   anything else             -> QODBC, SQL Server through $ORVANTEL_ODBC_DRIVER or FreeTDS
+///                                (HOST, HOST\INSTANCE or HOST,PORT)
+struct ConnectionTarget
+{
+    Backend backend = Backend::SqlServer;
+    QString driver;          ///< "QSQLITE", "QPSQL" or "QODBC"
+    QString databaseName;    ///< file path, database name, or the ODBC connection string
+    QString hostName;        ///< PostgreSQL only
+    int port = -1;           ///< PostgreSQL only; -1 for the default
+    QString userName;        ///< PostgreSQL only (ODBC carries them in databaseName)
+    QString password;
+    QString connectOptions;  ///< login timeout and the like
+    QString error;           ///< why the server name cannot be used (open() reports it); empty when fine
+};
+
+/// Seconds a connection attempt may take before it gives up.
+constexpr int LoginTimeoutSeconds = 5;
+
+/// Pure: reads the connection string and decides. Never touches the network or disk.
+ConnectionTarget resolveConnectionTarget(const QString &connectionString, const QString &baseDirectory);
+
+/// One open connection of its own (a unique QSqlDatabase connection name, never the
+/// default one), closed and removed when destroyed.
+class Database
+{
+public:
+    /// Relative SQLite paths are taken from baseDirectory (the settings folder by default).
+    explicit Database(const QString &connectionString, const QString &baseDirectory = QString());
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    /// Opens the connection. Throws ControlError: a missing SQLite file is an error
+    /// (never a new empty file), an unreachable server fails within the login timeout.
+    void open();
+    bool isOpen() const;
+    void close();
+
+    QSqlDatabase database() const;
+    QString connectionName() const { return m_connectionName; }
+    Backend backend() const { return m_target.backend; }
+    SqlDialect dialect() const { return SqlDialect(m_target.backend); }
+    const ConnectionTarget &target() const { return m_target; }
+
+    /// Runs a statement for its effect, opening the connection first when needed.
+    /// Throws ControlError on failure.
+    void execute(const QString &sql);
+
+private:
+    ConnectionTarget m_target;
+    QString m_connectionName;
+};
+
+} // namespace Orvantel

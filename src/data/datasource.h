@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace Orvantel {
+
+class Database;
+class Recordset;
+
+/// A long-lived data source that feeds one grid: a connection string and a SQL text;
+/// refresh() runs the text and replaces the rows of its recordset in one model reset.
+///
+/// The connection is opened on first use and kept. When the connection string changes
+/// the next refresh opens a new connection. When the server went away, refresh() fails
+/// with the driver's error and the recordset keeps the rows it had; the next refresh
+/// after the server came back reconnects by itself.
+class DataSource : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DataSource(QObject *parent = nullptr);
+    ~DataSource() override;
+
+    QString connectionString() const;
+    void setConnectionString(const QString &connectionString);
+
+    QString recordSource() const;
+    void setRecordSource(const QString &sql);
+
+    /// Relative SQLite paths in the connection string are taken from here
+    /// (configDirectory() when empty).
+    void setBaseDirectory(const QString &directory);
+
+    /// Runs the record source. Throws ControlError on failure.
+    void refresh();
+
+    /// The open result; never null, empty until the first successful refresh.
+    Recordset *recordset() const;
+
+    /// The connection in use, or null before the first refresh.
+    Database *database() const;
+
+Q_SIGNALS:
+    void refreshed();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace Orvantel

@@ -1,0 +1,449 @@
+#include "testsupport.h"
+
+#include "control/messagebox.h"
+
+#include "control/workordersgrid.h"
+#include "control/workordersgrid_p.h"
+#include "data/datasource.h"
+#include "data/recordset.h"
+#include "data/workorderqueries.h"
+#include "views/datagrid.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QRadioButton>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+
+using namespace Orvantel;
+using namespace TestSupport;
+
+namespace {
+
+/// A small plant whose every row the tests know.
+void fillTinyPlant(const QString &path)
+{
+    const QString name = QStringLiteral("tiny-plant");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        DemoData::createSchema(db);
+        QSqlQuery q(db);
+        const char *const statements[] = {
+            "INSERT INTO GS_Divisions (DivisionID) VALUES ('D1'), ('D2')",
+            "INSERT INTO GS_Departments (DepartmentID, DivisionID) VALUES ('M1', 'D1'), ('M2', 'D2')",
+            "INSERT INTO GS_Assets (AssetCode, Descr, DivisionID, DepartmentID) VALUES "
+            "('A1', 'Pump', 'D1', 'M1'), ('A2', 'Fan', 'D1', 'M1'), ('B1', 'Press', 'D2', 'M2'), "
+            "('P1', 'Mixer', 'D2', 'M2'), ('O''Q', 'Quoted', 'D1', 'M1')",
+            "INSERT INTO GS_Users (UserID, Name) VALUES ('JDOE', 'John Doe')",
+            // WO_Nbr, asset, status, IsPM, priority
+            "INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, RequestedBy, "
+            "WorkRequest, DivisionID, DepartmentID) VALUES "
+            "(101, 'A1', 0, 0, 1, '2026-01-01 08:00:00', 'JDOE', 'open a1', 'D1', 'M1'),"
+            "(102, 'A2', 1, 0, 2, '2026-01-02 08:00:00', 'JDOE', 'open a2', 'D1', 'M1'),"
+            "(103, 'B1', 2, 0, 3, '2026-01-03 08:00:00', 'JDOE', 'open b1', 'D2', 'M2'),"
+            "(104, 'A1', 0, 1, 3, '2026-01-04 08:00:00', 'JDOE', 'pm a1', 'D1', 'M1'),"
+            "(105, 'B1', 3, 0, 4, '2026-01-05 08:00:00', 'JDOE', 'done b1', 'D2', 'M2'),"
+            "(106, 'A2', 4, 0, 5, '2026-01-06 08:00:00', 'JDOE', 'closed a2', 'D1', 'M1'),"
+            "(107, 'P1', 0, 0, 2, '2026-01-07 08:00:00', 'JDOE', 'open p1', 'D2', 'M2'),"
+            "(108, 'O''Q', 1, 0, 1, '2026-01-08 08:00:00', 'JDOE', 'open quoted', 'D1', 'M1')",
+            "INSERT INTO GS_LinkedFiles (AssetCode, DocType, DocDescr, FileName) VALUES "
+            "('A1', 'Photo', 'Front', 'a1.png'), ('B1', 'Manual', 'Press manual', 'b1 manual.pdf')",
+        };
+        for (const char *sql : statements)
+            QVERIFY_SQL(q, exec(QString::fromLatin1(sql)));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+void execOn(const QString &path, const QString &sql)
+{
+    const QString name = QStringLiteral("tiny-plant-exec");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY_SQL(q, exec(sql));
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+QList<int> shownNumbers(DataGrid *grid)
+{
+    QList<int> numbers;
+    for (int row = 0; row < grid->rowCount(); ++row)
+        numbers << grid->recordset()->value(row, grid->fieldOfColumn(0)).toInt();
+    return numbers;
+}
+
+} // namespace
+
+/// Loading the grids, the settings file, start-up and the refresh timer.
+class RefreshTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void statements_data();
+    void statements();
+    void refreshLoadsTheSelectedWorkOrders_data();
+    void refreshLoadsTheSelectedWorkOrders();
+    void refreshKeepsSortAfterRequery();
+    void refreshRestoresRememberedRow_data();
+    void refreshRestoresRememberedRow();
+    void refreshFailureIsReportedAndRowsStay();
+    void startUp_data();
+    void startUp();
+    void startUpRunsWhenShown();
+    void startUpRestoresCursorAfterError();
+    void ticksRefreshOnlyWorkOrdersWhileConnected();
+    void ticksDoNotStackErrorBoxes();
+
+private:
+    WorkOrdersGrid *connectedGrid(WorkOrdersGrid &grid);
+    void writeSettings(const QByteArray &body);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_db;
+};
+
+void RefreshTest::init()
+{
+    QLocale::setDefault(QLocale::c());
+    m_dir = std::make_unique<QTemporaryDir>();
+    qputenv("ORVANTEL_CONFIG_DIR", QFile::encodeName(m_dir->path()));
+    m_db = m_dir->path() + QStringLiteral("/plant.db");
+    fillTinyPlant(m_db);
+}
+
+void RefreshTest::cleanup()
+{
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    m_dir.reset();
+}
+
+WorkOrdersGrid *RefreshTest::connectedGrid(WorkOrdersGrid &grid)
+{
+    grid.setDBServerName(QStringLiteral("sqlite:plant.db"));
+    grid.setRefreshInterval(30);
+    if (!grid.ConnectToServer())
+        qWarning("connection failed");
+    return &grid;
+}
+
+void RefreshTest::writeSettings(const QByteArray &body)
+{
+    QFile file(m_dir->path() + QStringLiteral("/OrvantelWO.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Orvantel]\n" + body);
+}
+
+void RefreshTest::statements_data()
+{
+    QTest::addColumn<QString>("assets");
+    QTest::addColumn<int>("view");
+    QTest::addColumn<QString>("division");
+    QTest::addColumn<QString>("department");
+    QTest::addColumn<QString>("expected");
+    QTest::addRow("open, assets, division")
+        << "A1,A2" << 0 << "D" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('A1', 'A2') AND Status < 3 AND "
+           "IsPM = 0 AND DivisionID = 'D' ORDER BY WO_Nbr DESC";
+    QTest::addRow("pm, blanks removed inside codes")
+        << "A1, B 2,C3" << 1 << "" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('A1', 'B2', 'C3') AND IsPM = 1 "
+           "ORDER BY WO_Nbr DESC";
+    QTest::addRow("history, department, no assets")
+        << "" << 2 << "" << "M1"
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND Status IN (3,4) AND DepartmentID = 'M1' ORDER "
+           "BY WO_Nbr DESC";
+    QTest::addRow("linked files selected: no view condition")
+        << "   " << -1 << "" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 ORDER BY WO_Nbr DESC";
+    QTest::addRow("commas only still filter")
+        << "," << 0 << "" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('', '') AND Status < 3 AND IsPM = "
+           "0 ORDER BY WO_Nbr DESC";
+    QTest::addRow("quotes doubled everywhere")
+        << "O'Q,X" << 0 << "D'1" << "x' OR '1'='1"
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('O''Q', 'X') AND Status < 3 AND "
+           "IsPM = 0 AND DivisionID = 'D''1' AND DepartmentID = 'x'' OR ''1''=''1' ORDER BY WO_Nbr DESC";
+}
+
+void RefreshTest::statements()
+{
+    QFETCH(QString, assets);
+    QFETCH(int, view);
+    QFETCH(QString, division);
+    QFETCH(QString, department);
+    QFETCH(QString, expected);
+    QCOMPARE(WorkOrderQueries::workOrdersStatement(assets, WorkOrderQueries::View(view), division, department),
+             expected);
+    const QString where = WorkOrderQueries::hasAssets(WorkOrderQueries::sqlAssetList(assets))
+        ? QStringLiteral(" WHERE AssetCode IN (") + WorkOrderQueries::sqlAssetList(assets) + u')'
+        : QString();
+    QCOMPARE(WorkOrderQueries::linkedFilesStatement(assets), QStringLiteral("SELECT * FROM vw_LinkedFiles") + where);
+}
+
+void RefreshTest::refreshLoadsTheSelectedWorkOrders_data()
+{
+    QTest::addColumn<int>("view");
+    QTest::addColumn<QString>("assets");
+    QTest::addColumn<QString>("division");
+    QTest::addColumn<QString>("department");
+    QTest::addColumn<QList<int>>("expected");
+    QTest::addRow("open, every asset") << 0 << "" << "" << "" << QList<int>{108, 107, 103, 102, 101};
+    QTest::addRow("upcoming PMs") << 1 << "" << "" << "" << QList<int>{104};
+    QTest::addRow("history") << 2 << "" << "" << "" << QList<int>{106, 105};
+    QTest::addRow("linked files: everything") << 3 << "" << "" << ""
+                                              << QList<int>{108, 107, 106, 105, 104, 103, 102, 101};
+    QTest::addRow("asset list with inner blank") << 0 << "A 1, P1" << "" << "" << QList<int>{107, 101};
+    QTest::addRow("division") << 0 << "" << "D2" << "" << QList<int>{107, 103};
+    QTest::addRow("division and department") << 2 << "" << "D1" << "M1" << QList<int>{106};
+    QTest::addRow("quoted code matched literally") << 0 << "O'Q" << "" << "" << QList<int>{108};
+    QTest::addRow("injection attempt matches nothing") << 0 << "" << "x' OR '1'='1" << "" << QList<int>{};
+}
+
+void RefreshTest::refreshLoadsTheSelectedWorkOrders()
+{
+    QFETCH(int, view);
+    QFETCH(QString, assets);
+    QFETCH(QString, division);
+    QFETCH(QString, department);
+    QFETCH(QList<int>, expected);
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    connectedGrid(grid);
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    d->optView[size_t(view)]->setChecked(true);
+    grid.setAssetList(assets);
+    grid.setDivision(division);
+    grid.setDepartment(department);
+    QVERIFY(grid.RefreshData());
+    QVERIFY(boxes.messages.isEmpty());
+    QCOMPARE(shownNumbers(d->grdWorkOrders), expected);
+    QVERIFY(d->m_bDataLoaded);
+}
+
+void RefreshTest::refreshKeepsSortAfterRequery()
+{
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    connectedGrid(grid);
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    d->m_sSortOrder = QStringLiteral("AssetCode ");
+    QVERIFY(grid.RefreshData());
+    QCOMPARE(shownNumbers(d->grdWorkOrders), (QList<int>{101, 102, 103, 108, 107}));
+    d->m_sSortOrder = QStringLiteral("Priority DESC");
+    execOn(m_db, QStringLiteral("UPDATE WO_WorkOrders SET Priority = 5 WHERE WO_Nbr = 101"));
+    QVERIFY(grid.RefreshData());
+    // Equal priorities keep the loaded order (newest first).
+    QCOMPARE(shownNumbers(d->grdWorkOrders), (QList<int>{101, 103, 107, 102, 108}));
+}
+
+void RefreshTest::refreshRestoresRememberedRow_data()
+{
+    QTest::addColumn<int>("current");
+    QTest::addColumn<int>("deleteRows");  // work orders removed before the refresh
+    QTest::addColumn<int>("expected");
+    QTest::addRow("index kept") << 3 << 0 << 3;
+    QTest::addRow("index 0 never restored") << 0 << 0 << -1;
+    QTest::addRow("too few rows afterwards") << 3 << 2 << -1;
+}
+
+void RefreshTest::refreshRestoresRememberedRow()
+{
+    QFETCH(int, current);
+    QFETCH(int, deleteRows);
+    QFETCH(int, expected);
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    connectedGrid(grid);
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    QVERIFY(grid.RefreshData());
+    QCOMPARE(d->grdWorkOrders->rowCount(), 5);
+    d->grdWorkOrders->setCurrentRowIndex(current);
+    if (deleteRows)
+        execOn(m_db, QStringLiteral("DELETE FROM WO_WorkOrders WHERE WO_Nbr IN (101, 102)"));
+    QVERIFY(grid.RefreshData());
+    QCOMPARE(d->grdWorkOrders->currentRowIndex(), expected);
+}
+
+void RefreshTest::refreshFailureIsReportedAndRowsStay()
+{
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    connectedGrid(grid);
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    QVERIFY(grid.RefreshData());
+    execOn(m_db, QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid"));
+    QVERIFY(!grid.RefreshData());
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("RefreshData Error")});
+    QVERIFY(boxes.messages.first().text.startsWith(QStringLiteral("Error ")));
+    QVERIFY(boxes.messages.first().text.contains(QStringLiteral("vw_QX_WorkOrdersGrid")));
+    QCOMPARE(d->grdWorkOrders->rowCount(), 5);
+    // An invalid sort is a failure of the refresh too.
+    execOn(m_db, QStringLiteral("CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT * FROM WO_WorkOrders"));
+    d->m_sSortOrder = QStringLiteral("NoSuchField ");
+    QVERIFY(!grid.RefreshData());
+    QCOMPARE(boxes.messages.size(), 2);
+}
+
+void RefreshTest::startUp_data()
+{
+    QTest::addColumn<QByteArray>("settings");  // null: no file at all
+    QTest::addColumn<QString>("message");      // the box's title, empty for none
+    QTest::addColumn<int>("refreshInterval");
+    QTest::addColumn<int>("timerInterval");    // -1: the timer is not running
+    QTest::addColumn<QString>("viewMode");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("includePM");
+
+    QTest::addRow("no settings file") << QByteArray() << "" << 0 << -1 << "Work Orders" << false << 0 << true;
+    QTest::addRow("connects and fills")
+        << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=30\nIncludePMWOs=0\nDivision=D2\n") << "" << 30
+        << 30000 << "Work Orders" << true << 2 << false;
+    QTest::addRow("33 seconds work") << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=33\n") << "" << 33
+                                     << 33000 << "Work Orders" << true << 5 << true;
+    QTest::addRow("2.5 rounds to 2") << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=2.5\n") << "" << 2
+                                     << 2000 << "Work Orders" << true << 5 << true;
+    QTest::addRow("abc: connected, not filled")
+        << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=abc\n") << "" << 0 << -1 << "Work Orders" << true
+        << 0 << true;
+    QTest::addRow("negative interval") << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=-5\n") << "" << -5
+                                       << -1 << "Work Orders" << true << 0 << true;
+    QTest::addRow("40000 overflows while reading")
+        << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=40000\nIncludePMWOs=0\n")
+        << "User Control Init Error" << 0 << -1 << "" << false << 0 << false;
+    QTest::addRow("yes is a type mismatch") << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=30\nIncludePMWOs=yes\n")
+                                            << "User Control Init Error" << 30 << -1 << "" << false << 0 << false;
+    QTest::addRow("empty IncludePMWOs is a type mismatch")
+        << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=30\nIncludePMWOs=\n") << "User Control Init Error"
+        << 30 << -1 << "" << false << 0 << false;
+    QTest::addRow("failed connection") << QByteArray("DBServerName=sqlite:missing.db\nRefreshInterval=30\n")
+                                       << "ConnectToServer Error" << 0 << -1 << "Work Orders" << false << 0 << true;
+    QTest::addRow("no server name: no timer")
+        << QByteArray("RefreshInterval=30\n") << "" << 30 << -1 << "Work Orders" << false << 0 << true;
+}
+
+void RefreshTest::startUp()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, message);
+    QFETCH(int, refreshInterval);
+    QFETCH(int, timerInterval);
+    QFETCH(QString, viewMode);
+    QFETCH(bool, connected);
+    QFETCH(int, rows);
+    QFETCH(bool, includePM);
+    if (!settings.isNull())
+        writeSettings(settings);
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    d->startUp();
+    QCOMPARE(boxes.titles(), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(int(grid.RefreshInterval()), refreshInterval);
+    QCOMPARE(d->Timer1->isActive() ? d->Timer1->interval() : -1, timerInterval);
+    QCOMPARE(grid.ViewMode(), viewMode);
+    QCOMPARE(grid.ConnectedToDB(), connected);
+    QCOMPARE(d->grdWorkOrders->rowCount(), rows);
+    QCOMPARE(d->TDBGrid1->rowCount(), rows ? 2 : 0);
+    QCOMPARE(grid.IncludePMWOs(), includePM);
+}
+
+void RefreshTest::startUpRunsWhenShown()
+{
+    writeSettings("DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
+    QWidget host;
+    auto *grid = new WorkOrdersGrid(&host);
+    QVERIFY(!grid->ConnectedToDB());  // creating it opens nothing
+    host.show();
+    QVERIFY(grid->ConnectedToDB());
+    QCOMPARE(WorkOrdersGridPrivate::get(grid)->grdWorkOrders->rowCount(), 5);
+}
+
+void RefreshTest::startUpRestoresCursorAfterError()
+{
+    writeSettings("DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
+    // The connection's empty query still works, loading the linked files fails row by row.
+    execOn(m_db, QStringLiteral("DROP VIEW vw_LinkedFiles"));
+    execOn(m_db, QStringLiteral("CREATE VIEW vw_LinkedFiles AS SELECT AssetCode, DocType, DocDescr, "
+                                "json(FileName || '{') AS FileName FROM GS_LinkedFiles"));
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    d->startUp();
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("User Control Init Error")});
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(grid.ConnectedToDB());
+    QCOMPARE(d->grdWorkOrders->rowCount(), 5);
+    QVERIFY(!d->Timer1->isActive());
+}
+
+void RefreshTest::ticksRefreshOnlyWorkOrdersWhileConnected()
+{
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    d->timerTick();  // not connected: nothing happens
+    QVERIFY(!d->m_bDataLoaded);
+    connectedGrid(grid);
+    int workOrderLoads = 0;
+    int linkedFileLoads = 0;
+    connect(d->Adodc1, &DataSource::refreshed, this, [&] { ++workOrderLoads; });
+    connect(d->Adodc2, &DataSource::refreshed, this, [&] { ++linkedFileLoads; });
+    d->timerTick();
+    d->timerTick();
+    QCOMPARE(workOrderLoads, 2);
+    QCOMPARE(linkedFileLoads, 0);
+    QCOMPARE(d->grdWorkOrders->rowCount(), 5);
+}
+
+void RefreshTest::ticksDoNotStackErrorBoxes()
+{
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    connectedGrid(grid);
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    QVERIFY(grid.RefreshData());
+    execOn(m_db, QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid"));
+    boxes.answer = false;
+    // The first tick opens the error box; the ticks after it arrive while it is open.
+    // (They come from a second timer: Qt never re-enters one timer's own handler.)
+    QTimer::singleShot(0, this, [d] { d->timerTick(); });
+    QTimer ticks;
+    int tickCount = 0;
+    int boxesWhileOpen = -1;
+    connect(&ticks, &QTimer::timeout, this, [&] {
+        if (++tickCount == 10) {
+            boxesWhileOpen = boxes.messages.size();
+            ticks.stop();
+            boxes.answer = true;
+            return;
+        }
+        d->timerTick();
+    });
+    ticks.start(15);
+    QTRY_VERIFY(boxesWhileOpen >= 0);
+    QTRY_COMPARE(openMessageCount(), 0);
+    QCOMPARE(boxesWhileOpen, 1);
+    QCOMPARE(boxes.mostOpenAtOnce, 1);
+    QCOMPARE(d->grdWorkOrders->rowCount(), 5);
+    // Once the box is closed, a tick refreshes (and reports) again.
+    d->timerTick();
+    QCOMPARE(boxes.messages.size(), 2);
+}
+
+QTEST_MAIN(RefreshTest)
+#include "tst_refresh.moc"

@@ -1,0 +1,197 @@
+#include "testsupport.h"
+
+#include "control/messagebox.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QUuid>
+
+namespace TestSupport {
+
+bool runningInCi()
+{
+    return !qEnvironmentVariableIsEmpty("CI");
+}
+
+MessageBoxRecorder::MessageBoxRecorder(QObject *parent) : QObject(parent)
+{
+    auto *timer = new QTimer(this);
+    timer->setInterval(10);
+    connect(timer, &QTimer::timeout, this, &MessageBoxRecorder::poll);
+    timer->start();
+}
+
+MessageBoxRecorder::~MessageBoxRecorder() = default;
+
+QStringList MessageBoxRecorder::titles() const
+{
+    QStringList result;
+    for (const ShownMessage &m : messages)
+        result << m.title;
+    return result;
+}
+
+void MessageBoxRecorder::poll()
+{
+    mostOpenAtOnce = std::max(mostOpenAtOnce, Orvantel::openMessageCount());
+    // A box with a parent is still a window, so it is among the top-level widgets.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (!box || !box->isVisible())
+            continue;
+        if (!m_seen.contains(box)) {
+            m_seen << box;
+            messages << ShownMessage{box->windowTitle(), box->text(), box->icon()};
+            connect(box, &QObject::destroyed, this, [this, box] { m_seen.removeAll(box); });
+        }
+        if (answer) {
+            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->accept();
+        }
+    }
+}
+
+void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs)
+{
+    auto *timer = new QTimer;
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && !qobject_cast<QMessageBox *>(modal)) {
+            timer->stop();
+            timer->deleteLater();
+            delete clock;
+            callback(modal);
+            return;
+        }
+        if (clock->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            delete clock;
+            QTest::qFail("no modal dialog appeared", __FILE__, __LINE__);
+        }
+    });
+    timer->start(10);
+}
+
+QString createSqliteDatabase(const QString &dir, const QString &name, const Orvantel::DemoData::Options &options)
+{
+    const QString path = dir + u'/' + name;
+    Orvantel::DemoData::createSqliteFile(path, options);
+    return path;
+}
+
+bool PgServer::configured()
+{
+    return !qEnvironmentVariableIsEmpty("ORVANTEL_TEST_PGPORT") && !qEnvironmentVariableIsEmpty("ORVANTEL_TEST_PGUSER");
+}
+
+QString PgServer::host()
+{
+    const QString h = qEnvironmentVariable("ORVANTEL_TEST_PGHOST");
+    return h.isEmpty() ? QStringLiteral("127.0.0.1") : h;
+}
+
+int PgServer::port()
+{
+    return qEnvironmentVariableIntValue("ORVANTEL_TEST_PGPORT");
+}
+
+QString PgServer::user()
+{
+    return qEnvironmentVariable("ORVANTEL_TEST_PGUSER");
+}
+
+QString PgServer::password()
+{
+    return qEnvironmentVariable("ORVANTEL_TEST_PGPASSWORD");
+}
+
+QString PgServer::serverName()
+{
+    return QStringLiteral("postgresql://%1:%2").arg(host()).arg(port());
+}
+
+QString PgServer::controlScript()
+{
+    return qEnvironmentVariable("ORVANTEL_TEST_PGCTL");
+}
+
+namespace {
+
+template <typename F>
+bool withConnection(const QString &database, F &&f, QString *error)
+{
+    const QString name = QStringLiteral("testsupport-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(PgServer::host());
+        db.setPort(PgServer::port());
+        db.setUserName(PgServer::user());
+        db.setPassword(PgServer::password());
+        db.setDatabaseName(database);
+        if (!db.open()) {
+            if (error)
+                *error = db.lastError().text();
+        } else {
+            ok = f(db);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+} // namespace
+
+bool PgServer::adminExec(const QString &sql, QString *error)
+{
+    return withConnection(
+        QStringLiteral("postgres"),
+        [&](QSqlDatabase &db) {
+            QSqlQuery q(db);
+            if (q.exec(sql))
+                return true;
+            if (error)
+                *error = q.lastError().text();
+            return false;
+        },
+        error);
+}
+
+QString PgServer::createDatabase(const QString &prefix, const Orvantel::DemoData::Options *options)
+{
+    const QString name = prefix.toLower() + u'_' + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    QString error;
+    if (!adminExec(QStringLiteral("CREATE DATABASE ") + name, &error))
+        qFatal("cannot create test database %s: %s", qPrintable(name), qPrintable(error));
+    if (options) {
+        const bool filled = withConnection(
+            name,
+            [&](QSqlDatabase &db) {
+                Orvantel::DemoData::createSchema(db);
+                Orvantel::DemoData::populate(db, *options);
+                return true;
+            },
+            &error);
+        if (!filled)
+            qFatal("cannot fill test database %s: %s", qPrintable(name), qPrintable(error));
+    }
+    return name;
+}
+
+void PgServer::dropDatabase(const QString &name)
+{
+    adminExec(QStringLiteral("DROP DATABASE IF EXISTS ") + name + QStringLiteral(" WITH (FORCE)"));
+}
+
+} // namespace TestSupport

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "demodata.h"
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QTest>
+
+/// Verifies a SQL step and prints the driver's error when it fails.
+#define QVERIFY_SQL(q, stmt) QVERIFY2((q).stmt, qPrintable((q).lastError().text()))
+
+/// Requires the PostgreSQL test server: skips when it is not configured, fails in CI.
+#define REQUIRE_POSTGRES()                                                                                   \
+    do {                                                                                                     \
+        if (!TestSupport::PgServer::configured()) {                                                          \
+            if (TestSupport::runningInCi())                                                                  \
+                QFAIL("ORVANTEL_TEST_PG* is not set: the PostgreSQL test server is missing");                \
+            QSKIP("ORVANTEL_TEST_PG* is not set: run through scripts/test for the PostgreSQL tests");       \
+        }                                                                                                    \
+    } while (false)
+
+namespace TestSupport {
+
+bool runningInCi();
+
+struct ShownMessage
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+/// Answers every modal message box that opens while it lives by pressing OK, and
+/// records what each one said. Also records the most boxes that were open at once.
+class MessageBoxRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MessageBoxRecorder(QObject *parent = nullptr);
+    ~MessageBoxRecorder() override;
+
+    QList<ShownMessage> messages;
+    int mostOpenAtOnce = 0;
+    /// While false, boxes are recorded but left open (to test what happens meanwhile).
+    bool answer = true;
+
+    QStringList titles() const;
+
+private:
+    void poll();
+    QList<QMessageBox *> m_seen;
+};
+
+/// Runs callback once the next modal widget is active (a dialog's exec()), then returns.
+/// Fails the test if none appears within timeoutMs.
+void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs = 10000);
+
+/// A fresh SQLite maintenance database at dir/name (demo plant unless options say otherwise).
+QString createSqliteDatabase(const QString &dir, const QString &name = QStringLiteral("maint.db"),
+                             const Orvantel::DemoData::Options &options = Orvantel::DemoData::Options());
+
+/// The PostgreSQL server that scripts/test starts (ORVANTEL_TEST_PG*).
+class PgServer
+{
+public:
+    static bool configured();
+    static QString host();
+    static int port();
+    static QString user();
+    static QString password();
+    /// "postgresql://127.0.0.1:PORT", the control's server name for it.
+    static QString serverName();
+    /// Creates an empty database with a unique name made from prefix; fills it with the
+    /// maintenance schema and data unless options is null. Returns its name.
+    static QString createDatabase(const QString &prefix,
+                                  const Orvantel::DemoData::Options *options = nullptr);
+    static void dropDatabase(const QString &name);
+    /// Runs a statement on the server's admin database; returns false on failure.
+    static bool adminExec(const QString &sql, QString *error = nullptr);
+    /// The path of the script that stops and starts the server, empty when unknown.
+    static QString controlScript();
+};
+
+} // namespace TestSupport
