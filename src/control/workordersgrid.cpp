@@ -2,6 +2,7 @@
 #include "workordersgrid_p.h"
 
 #include "hourglass.h"
+#include "layout.h"
 #include "messagebox.h"
 #include "modini.h"
 #include "textconv.h"
@@ -11,8 +12,12 @@
 #include "data/recordset.h"
 #include "data/workorderqueries.h"
 #include "views/datagrid.h"
+#include "views/gridbehaviour.h"
 #include "views/gridcolumns.h"
+#include "views/viewselection.h"
 
+#include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,17 +32,6 @@
 using namespace Orvantel;
 
 namespace {
-
-/// Design measures are in twips; 15 twips are one logical pixel.
-int px(int twips)
-{
-    return int(std::lround(twips / 15.0));
-}
-
-void placeTwips(QWidget *w, int left, int top, int width, int height)
-{
-    w->setGeometry(px(left), px(top), px(width), px(height));
-}
 
 const QString EmptyWorkOrdersQuery = QStringLiteral("SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr IS NULL");
 const QString EmptyLinkedFilesQuery = QStringLiteral("SELECT * FROM vw_LinkedFiles WHERE AssetCode IS NULL");
@@ -63,29 +57,49 @@ WorkOrdersGridPrivate::WorkOrdersGridPrivate(WorkOrdersGrid *q) : q(q) {}
 
 void WorkOrdersGridPrivate::createChildren()
 {
+    // A white surface; the header children carry the system window colour.
+    const QColor windowColour = QGuiApplication::palette().color(QPalette::Window);
+    QPalette surface = q->palette();
+    surface.setColor(QPalette::Window, Qt::white);
+    q->setPalette(surface);
     q->setAutoFillBackground(true);
-    QPalette pal = q->palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    q->setPalette(pal);
+    QPalette header = surface;
+    header.setColor(QPalette::Window, windowColour);
 
     lblTitle = new QLabel(QStringLiteral("Maintenance Activity"), q);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
+    QFont titleFont;
+    titleFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    titleFont.setPointSizeF(14.25);
+    lblTitle->setFont(titleFont);
+    QPalette titlePalette = header;
+    titlePalette.setColor(QPalette::WindowText, QColor(0, 0, 128));
+    lblTitle->setPalette(titlePalette);
+    lblTitle->setAutoFillBackground(true);
     lblTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblTitle->setMargin(twipsToPixels(60));
     placeTwips(lblTitle, 0, 0, 11355, 3135);
 
     Image1 = new QLabel(q);
     Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(QIcon(QStringLiteral(":/orvantel/logo.png")).pixmap(QSize(186, 34)));
     placeTwips(Image1, 0, 0, 2790, 510);
 
     static const char *const captions[] = {"Open WOs", "Upcoming PMs", "History", "Linked Files"};
     static const int lefts[] = {120, 1560, 3360, 4560};
     static const int widths[] = {1335, 1695, 1095, 1335};
     for (int i = 0; i < 4; ++i) {
-        optView[size_t(i)] = new QRadioButton(QString::fromLatin1(captions[i]), q);
-        optView[size_t(i)]->setObjectName(QStringLiteral("optView_%1").arg(i));
-        placeTwips(optView[size_t(i)], lefts[i], 520, widths[i], 195);
+        auto *button = new QRadioButton(QString::fromLatin1(captions[i]), q);
+        button->setObjectName(QStringLiteral("optView_%1").arg(i));
+        button->setPalette(header);
+        button->setAutoFillBackground(true);
+        placeTwips(button, lefts[i], 520, widths[i], 195);
+        optView[size_t(i)] = button;
     }
     optView[0]->setChecked(true);
+    for (int i = 0; i < 4; ++i)
+        QObject::connect(optView[size_t(i)], &QRadioButton::toggled, q,
+                         [this, i](bool checked) { viewButtonToggled(i, checked); });
 
     cmdNewWO = new QPushButton(QStringLiteral("New WO"), q);
     cmdNewWO->setObjectName(QStringLiteral("cmdNewWO"));
@@ -109,8 +123,15 @@ void WorkOrdersGridPrivate::createChildren()
     grdWorkOrders = new DataGrid(q);
     grdWorkOrders->setObjectName(QStringLiteral("grdWorkOrders"));
     grdWorkOrders->setColumns(workOrderColumns());
+    grdWorkOrders->column(WoPriorityColumn)->setFetchStyle(true);
     grdWorkOrders->setDataSource(Adodc1);
     placeTwips(grdWorkOrders, 0, 720, 11295, 2295);
+    QObject::connect(grdWorkOrders, &DataGrid::HeadClick, q, [this](int column) { grdWorkOrders_HeadClick(column); });
+    QObject::connect(grdWorkOrders, &DataGrid::FetchCellStyle, q,
+                     [this](int bookmark, int column, CellStyle *style) {
+                         grdWorkOrders_FetchCellStyle(bookmark, column, style);
+                     });
+    QObject::connect(grdWorkOrders, &DataGrid::DblClick, q, [this] { grdWorkOrders_DblClick(); });
 
     TDBGrid1 = new DataGrid(q);
     TDBGrid1->setObjectName(QStringLiteral("TDBGrid1"));
@@ -130,6 +151,124 @@ void WorkOrdersGridPrivate::createChildren()
         QWidget::setTabOrder(order[i - 1], order[i]);
 
     lblTitle->lower();
+}
+
+void WorkOrdersGridPrivate::optView_Click(int Index)
+{
+    if (Index < LinkedFilesView)
+        setUpWorkOrderColumns(grdWorkOrders, Index);
+    if (clickSwapsGrids(m_sViewMode, Index))
+        ToggleView();
+    m_iViewChoice = qint16(Index);
+    if (RefreshInterval > 0)
+        q->RefreshData();
+}
+
+void WorkOrdersGridPrivate::ToggleView()
+{
+    if (!grdWorkOrders->isHidden()) {
+        grdWorkOrders->setVisible(false);
+        try {
+            RefreshLinkedFiles();
+        } catch (...) {
+            // Never leave both grids hidden: the work orders stay on screen.
+            grdWorkOrders->setVisible(true);
+            const ControlError error = currentControlError();
+            reportError(error, QStringLiteral("RefreshLinkedFiles Error"));
+            throw ReportedError(error);
+        }
+        TDBGrid1->setVisible(true);
+        m_sViewMode = linkedFilesMode();
+    } else {
+        grdWorkOrders->setVisible(true);
+        TDBGrid1->setVisible(false);
+        m_sViewMode = workOrdersMode();
+    }
+}
+
+void WorkOrdersGridPrivate::selectView(int index)
+{
+    QRadioButton *button = optView[size_t(index)];
+    if (button->isChecked())
+        return;
+    m_selectingFromCode = true;
+    button->setChecked(true);
+    m_selectingFromCode = false;
+    optView_Click(index);
+}
+
+void WorkOrdersGridPrivate::viewButtonToggled(int index, bool checked)
+{
+    if (!checked || m_selectingFromCode)
+        return;
+    try {
+        optView_Click(index);
+    } catch (const ReportedError &) {
+    } catch (...) {
+        reportError(currentControlError(), QStringLiteral("optView_Click Error"));
+    }
+}
+
+void WorkOrdersGridPrivate::grdWorkOrders_HeadClick(int ColIndex)
+{
+    if (!m_bDataLoaded)
+        return;
+    try {
+        GridColumn *column = grdWorkOrders->column(ColIndex);
+        const QString direction = nextSortDirection(column->defaultValue());
+        const int bookmark = grdWorkOrders->currentBookmark();
+        m_sSortOrder = sortOrderText(column->dataField(), direction);
+        Adodc1->recordset()->setSort(m_sSortOrder);
+        if (bookmark >= 0)
+            grdWorkOrders->setCurrentBookmark(bookmark);
+        column->setDefaultValue(sortState(direction));
+        grdWorkOrders->horizontalHeader()->setSortIndicator(
+            ColIndex, direction.isEmpty() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    } catch (...) {
+        reportError(currentControlError(), QStringLiteral("grdWorkOrders HeadClick"));
+    }
+}
+
+void WorkOrdersGridPrivate::grdWorkOrders_FetchCellStyle(int bookmark, int column, CellStyle *style)
+{
+    // Errors are passed over: a cell whose value cannot be read keeps its style.
+    try {
+        if (grdWorkOrders->column(column)->dataField() != QLatin1String("Priority"))
+            return;
+        const QVariant value = grdWorkOrders->column(QStringLiteral("Priority"))->valueAt(bookmark);
+        const CellStyle priority = priorityCellStyle(value.isValid() ? value.toString() : QString());
+        if (priority.background.isValid())
+            *style = priority;
+    } catch (...) {
+    }
+}
+
+void WorkOrdersGridPrivate::grdWorkOrders_DblClick()
+{
+    // A value that cannot be read stays empty; the box is shown all the same.
+    auto text = [this](const QString &name) {
+        try {
+            const QVariant value = grdWorkOrders->column(name)->value();
+            return value.isValid() ? value.toString() : QString();
+        } catch (...) {
+            return QString();
+        }
+    };
+    showMessage(text(QStringLiteral("Notes")), requestTitle(text(QStringLiteral("Status")), text(QStringLiteral("WO_Nbr"))),
+                MessageStyle::Information, q);
+}
+
+void WorkOrdersGridPrivate::resizeGrid()
+{
+    // Each measure is applied on its own; one that does not apply leaves the grid as it was.
+    const GridResize r = resizeRule(q->width() * TwipsPerPixel, q->height() * TwipsPerPixel,
+                                    grdWorkOrders->width() * TwipsPerPixel);
+    if (r.gridWidth)
+        grdWorkOrders->resize(twipsToPixels(*r.gridWidth), grdWorkOrders->height());
+    if (r.gridHeight)
+        grdWorkOrders->resize(grdWorkOrders->width(), twipsToPixels(*r.gridHeight));
+    if (r.notesWidth)
+        grdWorkOrders->column(WoNotesColumn)->setWidth(int(*r.notesWidth));
 }
 
 void WorkOrdersGridPrivate::notify(const QString &name, void (WorkOrdersGrid::*signal)())
@@ -256,8 +395,11 @@ qint16 WorkOrdersGrid::RefreshNow() const
 
 void WorkOrdersGrid::setRefreshNow(qint16)
 {
-    d->hostCall(QStringLiteral("RefreshNow"),
-                [this] { d->notify(QStringLiteral("RefreshNow"), &WorkOrdersGrid::RefreshNowChanged); });
+    d->hostCall(QStringLiteral("RefreshNow"), [this] {
+        RefreshData();
+        d->RefreshLinkedFiles();
+        d->notify(QStringLiteral("RefreshNow"), &WorkOrdersGrid::RefreshNowChanged);
+    });
 }
 
 QString WorkOrdersGrid::ViewMode() const
@@ -269,6 +411,10 @@ void WorkOrdersGrid::setViewMode(const QString &sViewMode)
 {
     d->hostCall(QStringLiteral("ViewMode"), [&] {
         d->m_sViewMode = sViewMode;
+        const bool files = viewModeMeansLinkedFiles(sViewMode);
+        const bool workOrdersShown = !d->grdWorkOrders->isHidden();
+        if (files == workOrdersShown)
+            d->ToggleView();
         d->notify(QStringLiteral("ViewMode"), &WorkOrdersGrid::ViewModeChanged);
     });
 }
@@ -282,6 +428,12 @@ void WorkOrdersGrid::setHideViewWorkOrders(bool bHide)
 {
     d->hostCall(QStringLiteral("HideViewWorkOrders"), [&] {
         d->m_bHideViewWorkOrders = bHide;
+        for (int i = 0; i < 3; ++i)
+            d->optView[size_t(i)]->setVisible(!bHide);
+        if (bHide) {
+            d->selectView(LinkedFilesView);
+            d->grdWorkOrders->setVisible(false);
+        }
         d->notify(QStringLiteral("HideViewWorkOrders"), &WorkOrdersGrid::HideViewWorkOrdersChanged);
     });
 }
@@ -295,6 +447,11 @@ void WorkOrdersGrid::setHideViewLinkedFiles(bool bHide)
 {
     d->hostCall(QStringLiteral("HideViewLinkedFiles"), [&] {
         d->m_bHideViewLinkedFiles = bHide;
+        d->optView[LinkedFilesView]->setVisible(!bHide);
+        if (bHide) {
+            d->selectView(OpenWorkOrdersView);
+            d->grdWorkOrders->setVisible(true);
+        }
         d->notify(QStringLiteral("HideViewLinkedFiles"), &WorkOrdersGrid::HideViewLinkedFilesChanged);
     });
 }
@@ -321,7 +478,9 @@ qint16 WorkOrdersGrid::ViewChoice() const
 void WorkOrdersGrid::setViewChoice(qint16 iChoice)
 {
     d->hostCall(QStringLiteral("ViewChoice"), [&] {
-        d->m_iViewChoice = iChoice < 0 ? 0 : iChoice == 4 ? 3 : iChoice > 4 ? 0 : iChoice;
+        d->m_iViewChoice = clampViewChoice(iChoice);
+        d->selectView(d->m_iViewChoice);
+        d->optView_Click(d->m_iViewChoice);
         d->notify(QStringLiteral("ViewChoice"), &WorkOrdersGrid::ViewChoiceChanged);
     });
 }
@@ -377,12 +536,16 @@ bool WorkOrdersGrid::RefreshData()
 
 QSize WorkOrdersGrid::sizeHint() const
 {
-    return {px(11370), px(3210)};
+    return {twipsToPixels(11370), twipsToPixels(3210)};
 }
 
 void WorkOrdersGrid::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    try {
+        d->resizeGrid();
+    } catch (...) {
+    }
 }
 
 void WorkOrdersGrid::showEvent(QShowEvent *event)

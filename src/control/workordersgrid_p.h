@@ -16,6 +16,13 @@ class QTimer;
 namespace Orvantel {
 class DataGrid;
 class DataSource;
+struct CellStyle;
+
+/// An error that has already been shown to the operator; a host still hears of it.
+struct ReportedError : ControlError
+{
+    explicit ReportedError(const ControlError &error) : ControlError(error) {}
+};
 } // namespace Orvantel
 
 /// The control's state and children. Tests reach it through get().
@@ -51,6 +58,25 @@ public:
     /// The view whose filter RefreshData applies: the first selected of buttons 0 to 2.
     int selectedWorkOrderView() const;
 
+    /// A view button's click: the work-order grid's columns, the grid swap, the view
+    /// choice, and a reload while RefreshInterval is positive. Throws what ToggleView throws.
+    void optView_Click(int Index);
+    /// Swaps the two grids, deciding by whether the work-order grid is visible. When the
+    /// linked files cannot be loaded the work-order grid stays shown, the failure is shown
+    /// under "RefreshLinkedFiles Error" and thrown on as a ReportedError.
+    void ToggleView();
+    /// Selects a view button from code; the click handler runs when the selection changes.
+    void selectView(int index);
+    /// The user's click on a view button (through the button group).
+    void viewButtonToggled(int index, bool checked);
+
+    void grdWorkOrders_HeadClick(int ColIndex);
+    void grdWorkOrders_FetchCellStyle(int bookmark, int column, Orvantel::CellStyle *style);
+    void grdWorkOrders_DblClick();
+
+    /// Applies the resize rule to the work-order grid.
+    void resizeGrid();
+
     WorkOrdersGrid *q;
 
     // Settings the host reads and writes.
@@ -79,6 +105,7 @@ public:
 
     bool m_startUpDone = false;
     bool m_refreshErrorOpen = false;  // a refresh's error box is on screen
+    bool m_selectingFromCode = false; // selectView() runs the click handler itself
 
     // Children.
     QLabel *lblTitle = nullptr;

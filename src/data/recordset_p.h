@@ -2,10 +2,11 @@
 
 #include "recordset.h"
 
+#include <QStringList>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <vector>
 

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
+#include <QSqlError>
 #include <QString>
 #include <QTest>
 

@@ -1,0 +1,404 @@
+#include "scenarios.h"
+
+#include "gridsetup.h"
+#include "memoryprobe.h"
+#include "report.h"
+
+#include "control/workordersgrid.h"
+#include "control/workordersgrid_p.h"
+#include "data/datasource.h"
+#include "data/recordset.h"
+#include "data/workorderqueries.h"
+#include "views/datagrid.h"
+
+#include "demodata.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QSqlError>
+#include <QSqlQueryModel>
+#include <QTableView>
+#include <QTemporaryDir>
+
+namespace Bench {
+
+using namespace Orvantel;
+
+namespace {
+
+constexpr double MiB = 1024.0 * 1024.0;
+
+template <typename Body>
+double elapsedMs(Body &&body)
+{
+    QElapsedTimer timer;
+    timer.start();
+    body();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+/// The statement RefreshData runs with no view filter: every work order.
+QString allWorkOrders()
+{
+    return WorkOrderQueries::workOrdersStatement(QString(), WorkOrderQueries::NoView, QString(), QString());
+}
+
+Comparison ratioComparison(const QString &scenario, const std::vector<double> &ours,
+                           const std::vector<double> &baseline, double target, const QString &unit = QStringLiteral("ms"))
+{
+    Comparison c;
+    c.scenario = scenario;
+    c.ours = median(ours);
+    c.baseline = median(baseline);
+    c.unit = unit;
+    c.target = target;
+    return c;
+}
+
+/// The grid's row count must match what the engine returns, or the timings compare
+/// different work.
+void expectRows(const char *who, qint64 rows, qint64 expected)
+{
+    if (rows != expected)
+        throw Failure(QStringLiteral("%1 holds %2 rows, the database returns %3").arg(QLatin1String(who)).arg(rows).arg(expected));
+}
+
+qint64 shownRows(qint64 resultRows)
+{
+    return std::min<qint64>(resultRows, DataGrid::MaxRows);
+}
+
+/// Sets an environment variable for as long as it lives.
+class EnvironmentOverride
+{
+public:
+    EnvironmentOverride(const char *name, const QByteArray &value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_previous(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvironmentOverride()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_previous);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_previous;
+};
+
+} // namespace
+
+void Scenarios::refreshSqlite()
+{
+    const QString sql = allWorkOrders();
+    const int n = m_setup.repetitions;
+    std::unique_ptr<WorkOrdersGrid> grid = connectedGrid(Server::sqlite(m_setup.sqlitePath));
+    DataGrid *view = WorkOrdersGridPrivate::get(grid.get())->grdWorkOrders;
+    RawSqlite raw(m_setup.sqlitePath);
+    SqlConnection connection(QStringLiteral("bench-naive-refresh"), m_setup.sqlitePath);
+    NaivePeer naive;
+
+    // One untimed round puts every contender on a warm page cache and heap.
+    refreshOrThrow(*grid);
+    const RawPass pass = raw.readAll(sql);
+    naive.load(sql, connection.database());
+    expectRows("the control", view->rowCount(), shownRows(pass.rows));
+    expectRows("QSqlQueryModel", naive.rowCount(), pass.rows);
+
+    std::vector<double> ours, engine, peer;
+    for (int i = 0; i < n; ++i) {
+        ours.push_back(elapsedMs([&] { refreshOrThrow(*grid); }));
+        engine.push_back(elapsedMs([&] {
+            if (raw.readAll(sql).checksum != pass.checksum)
+                throw Failure(QStringLiteral("the raw pass read different values"));
+        }));
+        peer.push_back(elapsedMs([&] { naive.load(sql, connection.database()); }));
+    }
+
+    Comparison vsEngine = ratioComparison(QStringLiteral("refresh/sqlite vs raw sqlite3_step"), ours, engine, 1.5);
+    vsEngine.note = QStringLiteral("%1 work orders x %2 columns")
+                            .arg(pass.rows)
+                            .arg(view->recordset() ? view->recordset()->fieldCount() : 0);
+    m_report.add(vsEngine);
+    m_report.add(ratioComparison(QStringLiteral("refresh/sqlite vs QSqlQueryModel+proxy"), ours, peer, 0.5));
+}
+
+void Scenarios::refreshPostgresql()
+{
+    const QString sql = allWorkOrders();
+    const PgSettings &pg = *m_setup.postgresql;
+    std::unique_ptr<WorkOrdersGrid> grid = connectedGrid(Server::postgresql(pg));
+    DataGrid *view = WorkOrdersGridPrivate::get(grid.get())->grdWorkOrders;
+
+    refreshOrThrow(*grid);
+    psqlCopy(m_setup.psql, pg, sql);
+    if (view->rowCount() == 0)
+        throw Failure(QStringLiteral("the PostgreSQL database holds no work orders"));
+
+    std::vector<double> ours, copy;
+    for (int i = 0; i < m_setup.repetitions; ++i) {
+        ours.push_back(elapsedMs([&] { refreshOrThrow(*grid); }));
+        copy.push_back(psqlCopy(m_setup.psql, pg, sql));
+    }
+    Comparison c = ratioComparison(QStringLiteral("refresh/postgresql vs psql COPY"), ours, copy, 1.5);
+    c.note = QStringLiteral("%1 work orders").arg(view->recordset()->rowCount());
+    m_report.add(c);
+}
+
+void Scenarios::sort()
+{
+    const QString sql = allWorkOrders();
+    const int n = m_setup.repetitions;
+    std::unique_ptr<WorkOrdersGrid> grid = connectedGrid(Server::sqlite(m_setup.sqlitePath));
+    refreshOrThrow(*grid);
+    Recordset *rs = WorkOrdersGridPrivate::get(grid.get())->Adodc1->recordset();
+    RawSqlite raw(m_setup.sqlitePath);
+    SqlConnection connection(QStringLiteral("bench-naive-sort"), m_setup.sqlitePath);
+    NaivePeer naive;
+    naive.load(sql, connection.database());
+    expectRows("QSqlQueryModel", naive.rowCount(), rs->rowCount());
+
+    struct Column
+    {
+        QString field;
+        QString kind;
+    };
+    for (const Column &column : {Column{QStringLiteral("AssetCode"), QStringLiteral("text")},
+                                 Column{QStringLiteral("Priority"), QStringLiteral("number")}}) {
+        const bool text = column.kind == QLatin1String("text");
+        std::vector<std::string> texts;
+        std::vector<std::int64_t> numbers;
+        if (text)
+            texts = raw.textColumn(sql, column.field);
+        else
+            numbers = raw.integerColumn(sql, column.field);
+        expectRows("the raw column", qint64(text ? texts.size() : numbers.size()), rs->rowCount());
+        const auto baselineOrder = [&](bool descending) {
+            return text ? stableOrder(texts, descending) : stableOrder(numbers, descending);
+        };
+        const QString descending = column.field + QStringLiteral(" DESC");
+        const int proxyColumn = naive.column(column.field);
+
+        std::vector<double> oursAsc, oursDesc, stdAsc, stdDesc, proxy;
+        std::vector<int> order;
+        for (int i = 0; i < n; ++i) {
+            rs->setSort(QString());
+            oursAsc.push_back(elapsedMs([&] { rs->setSort(column.field); }));
+            rs->setSort(QString());
+            oursDesc.push_back(elapsedMs([&] { rs->setSort(descending); }));
+            stdAsc.push_back(elapsedMs([&] { order = baselineOrder(false); }));
+            stdDesc.push_back(elapsedMs([&] { order = baselineOrder(true); }));
+            naive.proxy().sort(-1);
+            proxy.push_back(elapsedMs([&] { naive.proxy().sort(proxyColumn, Qt::AscendingOrder); }));
+        }
+
+        // Numbers compare the same way in both, so the orders must agree row for row.
+        QString mismatch;
+        if (!text) {
+            for (int row = 0; row < rs->rowCount() && mismatch.isEmpty(); ++row) {
+                if (rs->bookmark(row) != order[std::size_t(row)])
+                    mismatch = QStringLiteral("the control's %1 order differs from std::stable_sort's at row %2")
+                                       .arg(descending)
+                                       .arg(row);
+            }
+        }
+        rs->setSort(QString());
+
+        const QString name = QStringLiteral("sort/%1 %2").arg(column.kind, column.field);
+        Comparison asc = ratioComparison(name + QStringLiteral(" vs std::stable_sort"), oursAsc, stdAsc, 3.0);
+        Comparison desc = ratioComparison(name + QStringLiteral(" DESC vs std::stable_sort"), oursDesc, stdDesc, 3.0);
+        desc.note = mismatch;
+        m_report.add(asc);
+        m_report.add(desc);
+        m_report.add(ratioComparison(name + QStringLiteral(" vs QSortFilterProxyModel"), oursAsc, proxy, 0.5));
+    }
+}
+
+void Scenarios::timedRefresh()
+{
+    std::unique_ptr<WorkOrdersGrid> grid = connectedGrid(Server::sqlite(m_setup.sqlitePath));
+    WorkOrdersGridPrivate *d = WorkOrdersGridPrivate::get(grid.get());
+    DataGrid *view = d->grdWorkOrders;
+    QScrollBar *scrollBar = view->verticalScrollBar();
+    refreshOrThrow(*grid);
+    if (view->rowCount() < 1000)
+        throw Failure(QStringLiteral("too few work orders to scroll: %1").arg(view->rowCount()));
+
+    // As an operator leaves it: a row in the middle current, scrolled a little past
+    // where selecting it put the view.
+    const auto placeCurrentRow = [&](int i) {
+        view->setCurrentRowIndex(view->rowCount() / 2 + i * 37);
+        scrollBar->setValue(std::max(0, scrollBar->value() - 2));
+        QApplication::processEvents();
+    };
+    const auto tick = [&] {
+        d->timerTick();
+        const QString messages = takeMessages();
+        if (!messages.isEmpty())
+            throw Failure(QStringLiteral("the timed refresh failed: ") + messages);
+    };
+
+    std::vector<double> plain;
+    d->m_sSortOrder.clear();
+    d->Adodc1->recordset()->setSort(QString());
+    for (int i = 0; i <= m_setup.repetitions; ++i) {
+        placeCurrentRow(i);
+        const double ms = elapsedMs(tick);
+        if (i > 0)  // the first round warms up
+            plain.push_back(ms);
+    }
+
+    const QString sortOrder = QStringLiteral("AssetCode");
+    d->m_sSortOrder = sortOrder;
+    d->Adodc1->recordset()->setSort(sortOrder);
+    std::vector<double> blocked;
+    QString failure;
+    for (int i = 0; i <= m_setup.repetitions; ++i) {
+        placeCurrentRow(i);
+        const qint64 workOrder = currentWorkOrder(*grid);
+        const int scroll = scrollBar->value();
+        const double ms = elapsedMs(tick);
+        if (i > 0)
+            blocked.push_back(ms);
+        // Checked as the call returns and again once the view has laid itself out.
+        for (const char *when : {"as RefreshData returned", "after the events that followed"}) {
+            if (failure.isEmpty() && (currentWorkOrder(*grid) != workOrder || scrollBar->value() != scroll)) {
+                failure = QStringLiteral("%1: current WO %2 became %3, scroll bar %4 became %5")
+                                  .arg(QLatin1String(when))
+                                  .arg(workOrder)
+                                  .arg(currentWorkOrder(*grid))
+                                  .arg(scroll)
+                                  .arg(scrollBar->value());
+            }
+            QApplication::processEvents();
+        }
+        if (d->Adodc1->recordset()->sort() != sortOrder && failure.isEmpty())
+            failure = QStringLiteral("the sort %1 was lost").arg(sortOrder);
+    }
+
+    Comparison c = ratioComparison(QStringLiteral("timed refresh with sort vs plain refresh"), blocked, plain,
+                                   std::numeric_limits<double>::quiet_NaN());
+    c.check = QStringLiteral("same WO current, scroll kept");
+    c.checkPassed = failure.isEmpty();
+    c.note = failure;
+    m_report.add(c);
+}
+
+void Scenarios::memory()
+{
+    RawSqlite raw(m_setup.sqlitePath);
+    const double textMiB = double(raw.textBytes(allWorkOrders())) / MiB;
+
+    std::vector<double> peakGrowth, steadyGrowth, emptyControl;
+    bool peakReset = true;
+    int rows = 0;
+    for (int i = 0; i < m_setup.repetitions; ++i) {
+        const MemoryFigures f = probeInChildProcess(m_setup.program, m_setup.sqlitePath);
+        peakGrowth.push_back(double(f.peakKiB - f.emptyKiB) / 1024.0);
+        steadyGrowth.push_back(double(f.loadedKiB - f.emptyKiB) / 1024.0);
+        emptyControl.push_back(double(f.emptyKiB - f.beforeKiB) / 1024.0);
+        peakReset = peakReset && f.peakReset;
+        rows = f.rows;
+    }
+
+    Comparison c = ratioComparison(QStringLiteral("memory/peak growth loading vs text size"), peakGrowth,
+                                   {textMiB}, 2.0, QStringLiteral("MiB"));
+    c.note = QStringLiteral("%1 rows; the empty control itself %2 MiB; %3 MiB more after loading; "
+                            "text of the values %4 MiB")
+                     .arg(rows)
+                     .arg(median(emptyControl), 0, 'f', 1)
+                     .arg(median(steadyGrowth), 0, 'f', 1)
+                     .arg(textMiB, 0, 'f', 1);
+    if (!peakReset)
+        c.note += QStringLiteral(" (the peak could not be reset: VmHWM counts from the process start)");
+    m_report.add(c);
+}
+
+void Scenarios::startUp()
+{
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        throw Failure(QStringLiteral("no temporary folder: ") + folder.errorString());
+    const QString database = folder.filePath(QStringLiteral("demo.db"));
+    try {
+        DemoData::createSqliteFile(database);
+    } catch (const DemoData::Error &e) {
+        throw Failure(QStringLiteral("cannot create the demo database: ") + QString::fromUtf8(e.what()));
+    }
+    QFile settings(folder.filePath(QStringLiteral("OrvantelWO.ini")));
+    if (!settings.open(QIODevice::WriteOnly)
+        || settings.write("[Orvantel]\nDBServerName=sqlite:demo.db\nRefreshInterval=30\n") < 0)
+        throw Failure(QStringLiteral("cannot write the settings file: ") + settings.errorString());
+    settings.close();
+    const EnvironmentOverride configDir("ORVANTEL_CONFIG_DIR", QFile::encodeName(folder.path()));
+
+    QSize size;
+    const auto ours = [&] {
+        std::unique_ptr<WorkOrdersGrid> grid;
+        QPixmap frame;
+        const double ms = elapsedMs([&] {
+            grid = std::make_unique<WorkOrdersGrid>();
+            grid->show();
+            frame = grid->grab();
+        });
+        size = grid->size();
+        const QString messages = takeMessages();
+        if (!messages.isEmpty())
+            throw Failure(QStringLiteral("the control's start-up failed: ") + messages);
+        if (frame.isNull() || WorkOrdersGridPrivate::get(grid.get())->grdWorkOrders->rowCount() == 0)
+            throw Failure(QStringLiteral("the control showed no work orders after start-up"));
+        return ms;
+    };
+    // The statement the control runs at start-up with these settings.
+    const QString sql = WorkOrderQueries::workOrdersStatement(QString(), WorkOrderQueries::OpenWorkOrders,
+                                                              QString(), QString());
+    const auto peer = [&] {
+        const QString name = QStringLiteral("bench-startup-peer");
+        double ms = 0;
+        int rows = 0;
+        {
+            QElapsedTimer timer;
+            timer.start();
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(database);
+            if (!db.open())
+                throw Failure(QStringLiteral("cannot open the demo database: ") + db.lastError().text());
+            QSqlQueryModel model;
+            model.setQuery(sql, db);
+            QTableView view;
+            view.setModel(&model);
+            view.resize(size);
+            view.show();
+            const QPixmap frame = view.grab();
+            ms = double(timer.nsecsElapsed()) / 1e6;
+            rows = model.rowCount();
+        }
+        QSqlDatabase::removeDatabase(name);
+        if (rows == 0)
+            throw Failure(QStringLiteral("the QTableView showed no work orders"));
+        return ms;
+    };
+
+    // Fonts, styles and plugins load on first use: one untimed round of each first.
+    ours();
+    peer();
+    std::vector<double> oursMs, peerMs;
+    for (int i = 0; i < m_setup.repetitions; ++i) {
+        oursMs.push_back(ours());
+        peerMs.push_back(peer());
+    }
+    Comparison c = ratioComparison(QStringLiteral("start-up to first frame vs QTableView"), oursMs, peerMs, 1.5);
+    c.informational = true;
+    m_report.add(c);
+}
+
+} // namespace Bench

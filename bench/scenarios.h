@@ -1,0 +1,52 @@
+#pragma once
+
+#include "baselines.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace Bench {
+
+class Report;
+
+/// What the scenarios run against.
+struct Setup
+{
+    QString sqlitePath;  ///< the benchmark database; empty when not given
+    std::optional<PgSettings> postgresql;
+    QString psql;        ///< the psql program of the PostgreSQL scenario
+    int repetitions = 5;
+    QString program;     ///< this executable, re-run for the memory probe
+};
+
+/// The measurements. Each adds its comparisons to the report and throws Failure when
+/// it cannot be taken.
+class Scenarios
+{
+public:
+    Scenarios(const Setup &setup, Report &report) : m_setup(setup), m_report(report) {}
+
+    /// RefreshData of every work order from SQLite, against a raw sqlite3_step loop
+    /// and against QSqlQueryModel + QSortFilterProxyModel.
+    void refreshSqlite();
+    /// RefreshData of every work order from PostgreSQL, against psql's COPY.
+    void refreshPostgresql();
+    /// A header-click sort on a text and a number column, against std::stable_sort of
+    /// the column alone and against QSortFilterProxyModel::sort.
+    void sort();
+    /// A timer tick's refresh while a sort is in force: the time the UI thread is
+    /// blocked, and whether the current work order and the scroll position survive.
+    void timedRefresh();
+    /// Peak memory growth of loading every work order, against the result's text size.
+    void memory();
+    /// Creating the control until its first frame is drawn, against a QTableView on a
+    /// QSqlQueryModel.
+    void startUp();
+
+private:
+    Setup m_setup;
+    Report &m_report;
+};
+
+} // namespace Bench
