@@ -8,6 +8,9 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
+#include <QTableView>
+#include <QMouseEvent>
 #include <QMainWindow>
 #include <QTextStream>
 #include <QTimer>
@@ -35,6 +38,16 @@ bool writeSettings(const QString &dir, const QString &databaseFile)
     return true;
 }
 
+/// A left click as the operator makes it.
+void clickAt(QWidget *widget, const QPoint &at)
+{
+    const QPointF global = widget->mapToGlobal(QPointF(at));
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton, Qt::NoButton, {});
+    QCoreApplication::sendEvent(widget, &release);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -51,8 +64,16 @@ int main(int argc, char *argv[])
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
                                               QStringLiteral("Render the window to a PNG file and quit."),
                                               QStringLiteral("file"));
+    const QCommandLineOption viewOption(QStringLiteral("view"),
+                                        QStringLiteral("Show view N: 0 open, 1 PMs, 2 history, 3 linked files."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption sortOption(QStringLiteral("sort"),
+                                        QStringLiteral("Click the header of work-order column N (repeatable)."),
+                                        QStringLiteral("N"));
     parser.addOption(dataDirOption);
     parser.addOption(screenshotOption);
+    parser.addOption(viewOption);
+    parser.addOption(sortOption);
     parser.process(app);
 
     const QString dataDir = QDir(parser.isSet(dataDirOption) ? parser.value(dataDirOption)
@@ -86,9 +107,21 @@ int main(int argc, char *argv[])
     window.resize(900, 420);
 
     // The control configures itself from the settings file once it is shown.
+    window.show();  // the control reads its settings and loads
+    if (parser.isSet(viewOption))
+        grid->setProperty("ViewChoice", QVariant::fromValue(qint16(parser.value(viewOption).toShort())));
+    if (auto *workOrders = grid->findChild<QTableView *>(QStringLiteral("grdWorkOrders"))) {
+        for (const QString &column : parser.values(sortOption)) {
+            QHeaderView *header = workOrders->horizontalHeader();
+            const int index = column.toInt();
+            const QPoint at(header->sectionViewportPosition(index) + header->sectionSize(index) / 2,
+                            header->height() / 2);
+            clickAt(header->viewport(), at);
+        }
+    }
+
     if (parser.isSet(screenshotOption)) {
         const QString file = parser.value(screenshotOption);
-        window.show();
         QTimer::singleShot(500, &app, [&] {
             const bool saved = window.grab().save(file, "PNG");
             if (!saved)
@@ -97,6 +130,5 @@ int main(int argc, char *argv[])
         });
         return QApplication::exec();
     }
-    window.show();
     return QApplication::exec();
 }

@@ -65,6 +65,11 @@ void WorkOrdersGridPrivate::createChildren()
     q->setAutoFillBackground(true);
     QPalette header = surface;
     header.setColor(QPalette::Window, windowColour);
+    // The design measures were laid out for an 8-point sans-serif face.
+    QFont controlFont;
+    controlFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    controlFont.setPointSize(8);
+    q->setFont(controlFont);
 
     lblTitle = new QLabel(QStringLiteral("Maintenance Activity"), q);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));

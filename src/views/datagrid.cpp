@@ -7,6 +7,7 @@
 #include "data/datasource.h"
 #include "data/recordset.h"
 
+#include <QDateTime>
 #include <QHeaderView>
 #include <QPersistentModelIndex>
 
@@ -89,6 +90,12 @@ public:
             if (f < 0)
                 return {};
             QString text = m_recordset->text(index.row(), f);
+            const QString &dateFormat = m_grid->m_columns[size_t(index.column())]->dateFormat();
+            if (!dateFormat.isEmpty() && text.size() > 10) {
+                QDateTime when = QDateTime::fromString(text, Qt::ISODate);
+                if (when.isValid())
+                    return when.toString(dateFormat);
+            }
             // A multi-line request shows on one line; the tooltip has it whole.
             if (text.contains(u'\n') || text.contains(u'\r')) {
                 text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));

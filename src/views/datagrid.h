@@ -29,6 +29,9 @@ struct ColumnSpec
     QString dataField;   ///< empty for an unbound column (a button column)
     int widthTwips = 0;  ///< 15 twips are one logical pixel
     bool button = false; ///< shows a push button "..." in every row
+    /// For a date-time column: how a value such as "2026-03-05 14:30:00" is shown
+    /// (QDateTime format, e.g. "yyyy-MM-dd"); the tooltip and sorting keep the full value.
+    QString dateFormat = {};
 };
 
 /// One column of a DataGrid. Widths are in twips.
@@ -47,6 +50,7 @@ public:
     QString defaultValue() const { return m_defaultValue; }
     void setDefaultValue(const QString &value) { m_defaultValue = value; }
     bool isButton() const { return m_spec.button; }
+    QString dateFormat() const { return m_spec.dateFormat; }
     /// Whether FetchCellStyle is raised for this column's cells.
     bool fetchStyle() const { return m_fetchStyle; }
     void setFetchStyle(bool on);

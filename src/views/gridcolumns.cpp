@@ -10,7 +10,7 @@ std::vector<ColumnSpec> workOrderColumns()
         {QStringLiteral("Description"), QStringLiteral("AssetDescr"), 1515},
         {QStringLiteral("Status"), QStringLiteral("StatusDescr"), 1065},
         {QStringLiteral("Priority"), QStringLiteral("Priority"), 705},
-        {QStringLiteral("Date"), QStringLiteral("DateLoaded"), 1065},
+        {QStringLiteral("Date"), QStringLiteral("DateLoaded"), 1065, false, QStringLiteral("yyyy-MM-dd")},
         {QStringLiteral("Requested By"), QStringLiteral("RequestedByName"), 1425},
         {QStringLiteral("Assigned To"), QStringLiteral("AssignedToName"), 1395},
         {QStringLiteral("Work Requested"), QStringLiteral("Notes"), 3105},

@@ -61,19 +61,6 @@ void fillTinyPlant(const QString &path)
     QSqlDatabase::removeDatabase(name);
 }
 
-void execOn(const QString &path, const QString &sql)
-{
-    const QString name = QStringLiteral("tiny-plant-exec");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY_SQL(q, exec(sql));
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
 QList<int> shownNumbers(DataGrid *grid)
 {
     QList<int> numbers;
@@ -244,7 +231,7 @@ void RefreshTest::refreshKeepsSortAfterRequery()
     QVERIFY(grid.RefreshData());
     QCOMPARE(shownNumbers(d->grdWorkOrders), (QList<int>{101, 102, 103, 108, 107}));
     d->m_sSortOrder = QStringLiteral("Priority DESC");
-    execOn(m_db, QStringLiteral("UPDATE WO_WorkOrders SET Priority = 5 WHERE WO_Nbr = 101"));
+    execSqlite(m_db, {QStringLiteral("UPDATE WO_WorkOrders SET Priority = 5 WHERE WO_Nbr = 101")});
     QVERIFY(grid.RefreshData());
     // Equal priorities keep the loaded order (newest first).
     QCOMPARE(shownNumbers(d->grdWorkOrders), (QList<int>{101, 103, 107, 102, 108}));
@@ -273,7 +260,7 @@ void RefreshTest::refreshRestoresRememberedRow()
     QCOMPARE(d->grdWorkOrders->rowCount(), 5);
     d->grdWorkOrders->setCurrentRowIndex(current);
     if (deleteRows)
-        execOn(m_db, QStringLiteral("DELETE FROM WO_WorkOrders WHERE WO_Nbr IN (101, 102)"));
+        execSqlite(m_db, {QStringLiteral("DELETE FROM WO_WorkOrders WHERE WO_Nbr IN (101, 102)")});
     QVERIFY(grid.RefreshData());
     QCOMPARE(d->grdWorkOrders->currentRowIndex(), expected);
 }
@@ -285,14 +272,14 @@ void RefreshTest::refreshFailureIsReportedAndRowsStay()
     connectedGrid(grid);
     auto *d = WorkOrdersGridPrivate::get(&grid);
     QVERIFY(grid.RefreshData());
-    execOn(m_db, QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid"));
+    execSqlite(m_db, {QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid")});
     QVERIFY(!grid.RefreshData());
     QCOMPARE(boxes.titles(), QStringList{QStringLiteral("RefreshData Error")});
     QVERIFY(boxes.messages.first().text.startsWith(QStringLiteral("Error ")));
     QVERIFY(boxes.messages.first().text.contains(QStringLiteral("vw_QX_WorkOrdersGrid")));
     QCOMPARE(d->grdWorkOrders->rowCount(), 5);
     // An invalid sort is a failure of the refresh too.
-    execOn(m_db, QStringLiteral("CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT * FROM WO_WorkOrders"));
+    execSqlite(m_db, {QStringLiteral("CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT * FROM WO_WorkOrders")});
     d->m_sSortOrder = QStringLiteral("NoSuchField ");
     QVERIFY(!grid.RefreshData());
     QCOMPARE(boxes.messages.size(), 2);
@@ -377,9 +364,9 @@ void RefreshTest::startUpRestoresCursorAfterError()
 {
     writeSettings("DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
     // The connection's empty query still works, loading the linked files fails row by row.
-    execOn(m_db, QStringLiteral("DROP VIEW vw_LinkedFiles"));
-    execOn(m_db, QStringLiteral("CREATE VIEW vw_LinkedFiles AS SELECT AssetCode, DocType, DocDescr, "
-                                "json(FileName || '{') AS FileName FROM GS_LinkedFiles"));
+    execSqlite(m_db, {QStringLiteral("DROP VIEW vw_LinkedFiles")});
+    execSqlite(m_db, {QStringLiteral("CREATE VIEW vw_LinkedFiles AS SELECT AssetCode, DocType, DocDescr, "
+                                "json(FileName || '{') AS FileName FROM GS_LinkedFiles")});
     WorkOrdersGrid grid;
     MessageBoxRecorder boxes;
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -417,7 +404,7 @@ void RefreshTest::ticksDoNotStackErrorBoxes()
     connectedGrid(grid);
     auto *d = WorkOrdersGridPrivate::get(&grid);
     QVERIFY(grid.RefreshData());
-    execOn(m_db, QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid"));
+    execSqlite(m_db, {QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid")});
     boxes.answer = false;
     // The first tick opens the error box; the ticks after it arrive while it is open.
     // (They come from a second timer: Qt never re-enters one timer's own handler.)

@@ -89,6 +89,20 @@ QString createSqliteDatabase(const QString &dir, const QString &name, const Orva
     return path;
 }
 
+void execSqlite(const QString &path, const QStringList &statements)
+{
+    const QString name = QStringLiteral("testsupport-sqlite");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        QSqlQuery q(db);
+        for (const QString &sql : statements)
+            QVERIFY_SQL(q, exec(sql));
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 bool PgServer::configured()
 {
     return !qEnvironmentVariableIsEmpty("ORVANTEL_TEST_PGPORT") && !qEnvironmentVariableIsEmpty("ORVANTEL_TEST_PGUSER");

@@ -62,6 +62,10 @@ void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs = 1
 QString createSqliteDatabase(const QString &dir, const QString &name = QStringLiteral("maint.db"),
                              const Orvantel::DemoData::Options &options = Orvantel::DemoData::Options());
 
+/// Runs statements on a SQLite file through a connection of its own; a failing
+/// statement fails the test and prints the driver's error.
+void execSqlite(const QString &path, const QStringList &statements);
+
 /// The PostgreSQL server that scripts/test starts (ORVANTEL_TEST_PG*).
 class PgServer
 {

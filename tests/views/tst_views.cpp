@@ -24,20 +24,6 @@ using namespace TestSupport;
 
 namespace {
 
-void execOn(const QString &path, const QStringList &statements)
-{
-    const QString name = QStringLiteral("views-fixture");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        for (const QString &sql : statements)
-            QVERIFY_SQL(q, exec(sql));
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
 /// Work orders 201..206 with known priorities, statuses and assets.
 void fillPlant(const QString &path)
 {
@@ -51,7 +37,7 @@ void fillPlant(const QString &path)
         }
         QSqlDatabase::removeDatabase(name);
     }
-    execOn(path, {
+    execSqlite(path, {
         QStringLiteral("INSERT INTO GS_Divisions (DivisionID) VALUES ('D1')"),
         QStringLiteral("INSERT INTO GS_Departments (DepartmentID, DivisionID) VALUES ('M1', 'D1')"),
         QStringLiteral("INSERT INTO GS_Assets (AssetCode, Descr, DivisionID, DepartmentID) VALUES "
@@ -121,6 +107,7 @@ private Q_SLOTS:
     void hidePropertiesAndNotifications();
     void priorityColoursOnlyInPriorityColumn();
     void headerClicksSortPerColumnAcrossRefresh();
+    void dateColumnShowsTheDay();
     void headerClickBeforeAnyDataDoesNothing();
     void doubleClickShowsTheRequest();
     void linkedFilesFailureKeepsWorkOrdersShown();
@@ -411,11 +398,20 @@ void ViewsTest::headerClicksSortPerColumnAcrossRefresh()
     QCOMPARE(grid->column(WoPriorityColumn)->defaultValue(), QStringLiteral("A"));
 
     // A refresh with new rows keeps the order.
-    execOn(m_dir->path() + QStringLiteral("/plant.db"),
+    execSqlite(m_dir->path() + QStringLiteral("/plant.db"),
            {QStringLiteral("INSERT INTO sp_QX_CreateWorkOrder VALUES ('B1', 'Pilot light out', 2, 'U1')")});
     QVERIFY(m_grid->RefreshData());
     QCOMPARE(numbers(grid), (QList<int>{206, 201, 207, 202, 203}));
     QVERIFY(m_boxes->messages.isEmpty());
+}
+
+void ViewsTest::dateColumnShowsTheDay()
+{
+    makeGrid();
+    QAbstractItemModel *model = d->grdWorkOrders->model();
+    const QModelIndex date = model->index(numbers(d->grdWorkOrders).indexOf(202), WoDateColumn);
+    QCOMPARE(model->data(date).toString(), QStringLiteral("2026-02-02"));
+    QCOMPARE(model->data(date, Qt::ToolTipRole).toString(), QStringLiteral("2026-02-02 08:00:00"));
 }
 
 void ViewsTest::headerClickBeforeAnyDataDoesNothing()
@@ -448,7 +444,7 @@ void ViewsTest::doubleClickShowsTheRequest()
 void ViewsTest::linkedFilesFailureKeepsWorkOrdersShown()
 {
     makeGrid();
-    execOn(m_dir->path() + QStringLiteral("/plant.db"), {QStringLiteral("DROP VIEW vw_LinkedFiles")});
+    execSqlite(m_dir->path() + QStringLiteral("/plant.db"), {QStringLiteral("DROP VIEW vw_LinkedFiles")});
     QTest::mouseClick(d->optView[3], Qt::LeftButton);
     QCOMPARE(m_boxes->titles(), QStringList{QStringLiteral("RefreshLinkedFiles Error")});
     QVERIFY(!d->grdWorkOrders->isHidden());
