@@ -109,16 +109,22 @@ void WorkOrdersGridPrivate::createChildren()
     cmdNewWO = new QPushButton(QStringLiteral("New WO"), q);
     cmdNewWO->setObjectName(QStringLiteral("cmdNewWO"));
     placeTwips(cmdNewWO, 7440, 480, 975, 255);
+    QObject::connect(cmdNewWO, &QPushButton::clicked, q,
+                     [this] { guarded(QStringLiteral("New WO Error"), [this] { cmdNewWO_Click(); }); });
 
     cmdConfig = new QPushButton(QStringLiteral("Configure"), q);
     cmdConfig->setObjectName(QStringLiteral("cmdConfig"));
     placeTwips(cmdConfig, 8520, 0, 975, 375);
     cmdConfig->setVisible(false);
+    QObject::connect(cmdConfig, &QPushButton::clicked, q,
+                     [this] { guarded(QStringLiteral("Config Click Error"), [this] { cmdConfig_Click(); }); });
 
     cmdAbout = new QPushButton(QStringLiteral("About"), q);
     cmdAbout->setObjectName(QStringLiteral("cmdAbout"));
     placeTwips(cmdAbout, 8520, 360, 975, 375);
     cmdAbout->setVisible(false);
+    QObject::connect(cmdAbout, &QPushButton::clicked, q,
+                     [this] { guarded(QStringLiteral("About Error"), [this] { cmdAbout_Click(); }); });
 
     Adodc1 = new DataSource(q);
     Adodc1->setObjectName(QStringLiteral("Adodc1"));
@@ -144,6 +150,11 @@ void WorkOrdersGridPrivate::createChildren()
     TDBGrid1->setDataSource(Adodc2);
     placeTwips(TDBGrid1, 0, 720, 11295, 2310);
     TDBGrid1->setVisible(false);
+    QObject::connect(TDBGrid1, &DataGrid::ButtonClick, q, [this](int column) {
+        guarded(QStringLiteral("Preview Error"), [&] { TDBGrid1_ButtonClick(column); });
+    });
+    QObject::connect(TDBGrid1, &DataGrid::DblClick, q,
+                     [this] { guarded(QStringLiteral("Preview Error"), [this] { TDBGrid1_DblClick(); }); });
 
     Timer1 = new QTimer(q);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -77,6 +77,19 @@ public:
     /// Applies the resize rule to the work-order grid.
     void resizeGrid();
 
+    // Click handlers of the command buttons and the linked-files grid. Each is defined
+    // beside the window it opens (dialogs/, views/).
+    void cmdNewWO_Click();
+    void cmdConfig_Click();
+    void cmdAbout_Click();
+    void TDBGrid1_ButtonClick(int ColIndex);
+    void TDBGrid1_DblClick();
+
+    /// Runs an event handler so that nothing it throws reaches the event loop: an error
+    /// already shown is dropped, any other is shown under title.
+    template <typename Handler>
+    void guarded(const QString &title, Handler &&handler);
+
     WorkOrdersGrid *q;
 
     // Settings the host reads and writes.
@@ -123,6 +136,17 @@ public:
 
 /// The error the exception being handled stands for (call inside a catch block).
 Orvantel::ControlError currentControlError();
+
+template <typename Handler>
+void WorkOrdersGridPrivate::guarded(const QString &title, Handler &&handler)
+{
+    try {
+        handler();
+    } catch (const Orvantel::ReportedError &) {
+    } catch (...) {
+        reportError(currentControlError(), title);
+    }
+}
 
 template <typename Body>
 bool WorkOrdersGridPrivate::hostCall(const QString &source, Body &&body)

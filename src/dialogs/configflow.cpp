@@ -1,0 +1,5 @@
+#include "control/workordersgrid_p.h"
+
+void WorkOrdersGridPrivate::cmdConfig_Click()
+{
+}
