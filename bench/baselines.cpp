@@ -63,7 +63,8 @@ std::optional<PgSettings> PgSettings::parse(const QString &conninfo)
     }
 }
 
-RawSqlite::RawSqlite(const QString &path) : m_path(path)
+RawSqlite::RawSqlite(const QString &path)
+    : m_path(path)
 {
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
                                    SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -80,7 +81,7 @@ RawSqlite::~RawSqlite()
     sqlite3_close(m_db);
 }
 
-template <typename Row>
+template<typename Row>
 void RawSqlite::forEachRow(const QString &sql, Row &&row)
 {
     const QByteArray text = sql.toUtf8();
@@ -131,7 +132,7 @@ std::int64_t RawSqlite::textBytes(const QString &sql)
         for (int c = 0; c < columns; ++c) {
             if (sqlite3_column_type(statement, c) == SQLITE_NULL)
                 continue;
-            sqlite3_column_text(statement, c);  // converts numbers to their text first
+            sqlite3_column_text(statement, c); // converts numbers to their text first
             total += sqlite3_column_bytes(statement, c);
         }
     });
@@ -178,7 +179,8 @@ std::vector<std::int64_t> RawSqlite::integerColumn(const QString &sql, const QSt
     return values;
 }
 
-SqlConnection::SqlConnection(const QString &name, const QString &path) : m_name(name)
+SqlConnection::SqlConnection(const QString &name, const QString &path)
+    : m_name(name)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(path);
@@ -186,7 +188,8 @@ SqlConnection::SqlConnection(const QString &name, const QString &path) : m_name(
     open();
 }
 
-SqlConnection::SqlConnection(const QString &name, const PgSettings &settings) : m_name(name)
+SqlConnection::SqlConnection(const QString &name, const PgSettings &settings)
+    : m_name(name)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
     db.setHostName(settings.host);
@@ -246,10 +249,15 @@ double psqlCopy(const QString &psql, const PgSettings &settings, const QString &
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
     QStringList arguments = {
-            QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-w"),
-            QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-            QStringLiteral("-h"), settings.host,
-            QStringLiteral("-p"), QString::number(settings.port),
+            QStringLiteral("-X"),
+            QStringLiteral("-q"),
+            QStringLiteral("-w"),
+            QStringLiteral("-v"),
+            QStringLiteral("ON_ERROR_STOP=1"),
+            QStringLiteral("-h"),
+            settings.host,
+            QStringLiteral("-p"),
+            QString::number(settings.port),
     };
     if (!settings.user.isEmpty())
         arguments << QStringLiteral("-U") << settings.user;

@@ -21,7 +21,9 @@ namespace Bench {
 /// A measurement that could not be taken; what() says why.
 struct Failure : std::runtime_error
 {
-    explicit Failure(const QString &what) : std::runtime_error(what.toStdString()) {}
+    explicit Failure(const QString &what)
+        : std::runtime_error(what.toStdString())
+    {}
 };
 
 /// The parts of a libpq "key=value key='quoted value'" string that the benchmark uses.
@@ -41,7 +43,7 @@ struct PgSettings
 struct RawPass
 {
     std::int64_t rows = 0;
-    std::uint64_t checksum = 0;  ///< keeps the compiler from dropping the reads
+    std::uint64_t checksum = 0; ///< keeps the compiler from dropping the reads
 };
 
 /// The engine on its own: a read-only connection of SQLite's C interface and a
@@ -66,7 +68,7 @@ public:
     std::vector<std::int64_t> integerColumn(const QString &sql, const QString &field);
 
 private:
-    template <typename Row>
+    template<typename Row>
     void forEachRow(const QString &sql, Row &&row);
     int columnIndex(const QString &sql, const QString &field);
 
@@ -117,15 +119,17 @@ private:
 double psqlCopy(const QString &psql, const PgSettings &settings, const QString &sql);
 
 /// The order std::stable_sort gives an index vector sorted by values alone.
-template <typename T>
+template<typename T>
 std::vector<int> stableOrder(const std::vector<T> &values, bool descending)
 {
     std::vector<int> order(values.size());
     std::iota(order.begin(), order.end(), 0);
     if (descending)
-        std::stable_sort(order.begin(), order.end(), [&values](int a, int b) { return values[size_t(b)] < values[size_t(a)]; });
+        std::stable_sort(order.begin(), order.end(),
+                         [&values](int a, int b) { return values[size_t(b)] < values[size_t(a)]; });
     else
-        std::stable_sort(order.begin(), order.end(), [&values](int a, int b) { return values[size_t(a)] < values[size_t(b)]; });
+        std::stable_sort(order.begin(), order.end(),
+                         [&values](int a, int b) { return values[size_t(a)] < values[size_t(b)]; });
     return order;
 }
 

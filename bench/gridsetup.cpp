@@ -50,8 +50,8 @@ Server Server::sqlite(const QString &path)
 
 Server Server::postgresql(const PgSettings &settings)
 {
-    return {QStringLiteral("postgresql://%1:%2").arg(settings.host).arg(settings.port), settings.dbname,
-            settings.user, settings.password};
+    return {QStringLiteral("postgresql://%1:%2").arg(settings.host).arg(settings.port), settings.dbname, settings.user,
+            settings.password};
 }
 
 void installMessageWatcher()

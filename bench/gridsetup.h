@@ -13,7 +13,7 @@ namespace Bench {
 /// The connection settings a host gives the control.
 struct Server
 {
-    QString name;  ///< DBServerName
+    QString name; ///< DBServerName
     QString database;
     QString user;
     QString password;

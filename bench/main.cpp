@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -49,8 +48,8 @@ void printError(const QString &text)
 /// /usr/bin/psql is a wrapper script whose start-up would be timed too).
 QString defaultPsql()
 {
-    const QString server = QStandardPaths::findExecutable(QStringLiteral("psql"),
-                                                          {QStringLiteral("/usr/lib/postgresql/15/bin")});
+    const QString server
+            = QStandardPaths::findExecutable(QStringLiteral("psql"), {QStringLiteral("/usr/lib/postgresql/15/bin")});
     return server.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("psql")) : server;
 }
 
@@ -73,9 +72,8 @@ int main(int argc, char *argv[])
                            "prints the medians and their ratio.\nScenarios: ")
             + names.join(QStringLiteral(", ")));
     parser.addHelpOption();
-    const QCommandLineOption sqliteOption(QStringLiteral("sqlite"),
-                                          QStringLiteral("The SQLite benchmark database <file>."),
-                                          QStringLiteral("file"));
+    const QCommandLineOption sqliteOption(
+            QStringLiteral("sqlite"), QStringLiteral("The SQLite benchmark database <file>."), QStringLiteral("file"));
     const QCommandLineOption postgresqlOption(
             QStringLiteral("postgresql"),
             QStringLiteral("The PostgreSQL benchmark database, as \"host=127.0.0.1 port=P dbname=D user=U "
@@ -96,8 +94,8 @@ int main(int argc, char *argv[])
                                         QStringLiteral("program"));
     QCommandLineOption probeOption(QStringLiteral("memory-probe"));
     probeOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({sqliteOption, postgresqlOption, repetitionsOption, jsonOption, scenarioOption, psqlOption,
-                       probeOption});
+    parser.addOptions(
+            {sqliteOption, postgresqlOption, repetitionsOption, jsonOption, scenarioOption, psqlOption, probeOption});
     parser.process(app);
 
     Setup setup;
@@ -136,7 +134,8 @@ int main(int argc, char *argv[])
     for (const QString &value : parser.values(scenarioOption)) {
         for (const QString &name : value.split(u',', Qt::SkipEmptyParts)) {
             if (!names.contains(name.trimmed())) {
-                printError(QStringLiteral("unknown scenario %1 (known: %2)").arg(name, names.join(QStringLiteral(", "))));
+                printError(
+                        QStringLiteral("unknown scenario %1 (known: %2)").arg(name, names.join(QStringLiteral(", "))));
                 return 2;
             }
             chosen << name.trimmed();
@@ -182,7 +181,8 @@ int main(int argc, char *argv[])
     }
 
     std::printf("%s%s\n", qPrintable(report.summary()),
-                failed.isEmpty() ? "" : qPrintable(QStringLiteral("; failed to run: ") + failed.join(QStringLiteral(", "))));
+                failed.isEmpty() ? ""
+                                 : qPrintable(QStringLiteral("; failed to run: ") + failed.join(QStringLiteral(", "))));
     if (parser.isSet(jsonOption)) {
         QString error;
         if (!report.writeJson(parser.value(jsonOption), &error)) {

@@ -7,8 +7,8 @@ namespace Bench {
 /// Resident memory of this process as /proc/self/status reports it, in KiB; -1 when unknown.
 struct ProcStatus
 {
-    qint64 rssKiB = -1;   ///< VmRSS
-    qint64 peakKiB = -1;  ///< VmHWM
+    qint64 rssKiB = -1; ///< VmRSS
+    qint64 peakKiB = -1; ///< VmHWM
 
     static ProcStatus read();
     /// Parses the text of a status file.
@@ -18,10 +18,10 @@ struct ProcStatus
 /// What one probe measured, in KiB.
 struct MemoryFigures
 {
-    qint64 beforeKiB = -1;  ///< with the application object only
-    qint64 emptyKiB = -1;   ///< with the control shown and connected, nothing loaded
-    qint64 peakKiB = -1;    ///< the peak while loading and drawing the rows
-    qint64 loadedKiB = -1;  ///< after loading and drawing
+    qint64 beforeKiB = -1; ///< with the application object only
+    qint64 emptyKiB = -1; ///< with the control shown and connected, nothing loaded
+    qint64 peakKiB = -1; ///< the peak while loading and drawing the rows
+    qint64 loadedKiB = -1; ///< after loading and drawing
     int rows = 0;
     bool peakReset = false; ///< the kernel let the peak be reset before loading
 

@@ -48,9 +48,7 @@ void Report::add(const Comparison &comparison)
 
 QString Report::line(const Comparison &c)
 {
-    const auto figure = [&c](double value) {
-        return QStringLiteral("%1 %2").arg(value, 9, 'f', 1).arg(c.unit, -3);
-    };
+    const auto figure = [&c](double value) { return QStringLiteral("%1 %2").arg(value, 9, 'f', 1).arg(c.unit, -3); };
     const double r = c.ratio();
     const QString ratio = std::isnan(r) ? QStringLiteral("  n/a") : QStringLiteral("%1").arg(r, 5, 'f', 2);
     const QString target = std::isnan(c.target) ? c.check : QStringLiteral("<= %1").arg(c.target, 4, 'f', 2);
@@ -64,8 +62,8 @@ QString Report::line(const Comparison &c)
 
 QString Report::summary() const
 {
-    const auto met = std::count_if(m_comparisons.begin(), m_comparisons.end(),
-                                   [](const Comparison &c) { return c.met(); });
+    const auto met
+            = std::count_if(m_comparisons.begin(), m_comparisons.end(), [](const Comparison &c) { return c.met(); });
     return QStringLiteral("%1 of %2 targets met").arg(met).arg(m_comparisons.size());
 }
 

@@ -16,10 +16,10 @@ double median(std::vector<double> samples);
 /// One comparison of our code with a baseline measured in the same run.
 struct Comparison
 {
-    QString scenario;  ///< e.g. "refresh/sqlite vs raw sqlite3_step"
+    QString scenario; ///< e.g. "refresh/sqlite vs raw sqlite3_step"
     double ours = 0;
     double baseline = 0;
-    QString unit;      ///< "ms" or "MiB"
+    QString unit; ///< "ms" or "MiB"
     /// The largest ours/baseline ratio that meets the target; NaN when the target is
     /// a condition (check) rather than a ratio.
     double target = std::numeric_limits<double>::quiet_NaN();
@@ -41,7 +41,9 @@ struct Comparison
 class Report
 {
 public:
-    explicit Report(FILE *out = stdout) : m_out(out) {}
+    explicit Report(FILE *out = stdout)
+        : m_out(out)
+    {}
 
     void add(const Comparison &comparison);
     const std::vector<Comparison> &comparisons() const { return m_comparisons; }

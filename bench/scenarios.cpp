@@ -14,7 +14,6 @@
 #include "demodata.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPixmap>
@@ -32,7 +31,7 @@ namespace {
 
 constexpr double MiB = 1024.0 * 1024.0;
 
-template <typename Body>
+template<typename Body>
 double elapsedMs(Body &&body)
 {
     QElapsedTimer timer;
@@ -48,7 +47,8 @@ QString allWorkOrders()
 }
 
 Comparison ratioComparison(const QString &scenario, const std::vector<double> &ours,
-                           const std::vector<double> &baseline, double target, const QString &unit = QStringLiteral("ms"))
+                           const std::vector<double> &baseline, double target,
+                           const QString &unit = QStringLiteral("ms"))
 {
     Comparison c;
     c.scenario = scenario;
@@ -64,7 +64,10 @@ Comparison ratioComparison(const QString &scenario, const std::vector<double> &o
 void expectRows(const char *who, qint64 rows, qint64 expected)
 {
     if (rows != expected)
-        throw Failure(QStringLiteral("%1 holds %2 rows, the database returns %3").arg(QLatin1String(who)).arg(rows).arg(expected));
+        throw Failure(QStringLiteral("%1 holds %2 rows, the database returns %3")
+                              .arg(QLatin1String(who))
+                              .arg(rows)
+                              .arg(expected));
 }
 
 qint64 shownRows(qint64 resultRows)
@@ -77,7 +80,9 @@ class EnvironmentOverride
 {
 public:
     EnvironmentOverride(const char *name, const QByteArray &value)
-        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_previous(qgetenv(name))
+        : m_name(name)
+        , m_wasSet(qEnvironmentVariableIsSet(name))
+        , m_previous(qgetenv(name))
     {
         qputenv(name, value);
     }
@@ -172,8 +177,8 @@ void Scenarios::sort()
         QString field;
         QString kind;
     };
-    for (const Column &column : {Column{QStringLiteral("AssetCode"), QStringLiteral("text")},
-                                 Column{QStringLiteral("Priority"), QStringLiteral("number")}}) {
+    for (const Column &column : {Column {QStringLiteral("AssetCode"), QStringLiteral("text")},
+                                 Column {QStringLiteral("Priority"), QStringLiteral("number")}}) {
         const bool text = column.kind == QLatin1String("text");
         std::vector<std::string> texts;
         std::vector<std::int64_t> numbers;
@@ -253,7 +258,7 @@ void Scenarios::timedRefresh()
     for (int i = 0; i <= m_setup.repetitions; ++i) {
         placeCurrentRow(i);
         const double ms = elapsedMs(tick);
-        if (i > 0)  // the first round warms up
+        if (i > 0) // the first round warms up
             plain.push_back(ms);
     }
 
@@ -310,8 +315,8 @@ void Scenarios::memory()
         rows = f.rows;
     }
 
-    Comparison c = ratioComparison(QStringLiteral("memory/peak growth loading vs text size"), peakGrowth,
-                                   {textMiB}, 2.0, QStringLiteral("MiB"));
+    Comparison c = ratioComparison(QStringLiteral("memory/peak growth loading vs text size"), peakGrowth, {textMiB},
+                                   2.0, QStringLiteral("MiB"));
     c.note = QStringLiteral("%1 rows; the empty control itself %2 MiB; %3 MiB more after loading; "
                             "text of the values %4 MiB")
                      .arg(rows)
@@ -359,8 +364,8 @@ void Scenarios::startUp()
         return ms;
     };
     // The statement the control runs at start-up with these settings.
-    const QString sql = WorkOrderQueries::workOrdersStatement(QString(), WorkOrderQueries::OpenWorkOrders,
-                                                              QString(), QString());
+    const QString sql
+            = WorkOrderQueries::workOrdersStatement(QString(), WorkOrderQueries::OpenWorkOrders, QString(), QString());
     const auto peer = [&] {
         const QString name = QStringLiteral("bench-startup-peer");
         double ms = 0;

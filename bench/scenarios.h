@@ -13,11 +13,11 @@ class Report;
 /// What the scenarios run against.
 struct Setup
 {
-    QString sqlitePath;  ///< the benchmark database; empty when not given
+    QString sqlitePath; ///< the benchmark database; empty when not given
     std::optional<PgSettings> postgresql;
-    QString psql;        ///< the psql program of the PostgreSQL scenario
+    QString psql; ///< the psql program of the PostgreSQL scenario
     int repetitions = 5;
-    QString program;     ///< this executable, re-run for the memory probe
+    QString program; ///< this executable, re-run for the memory probe
 };
 
 /// The measurements. Each adds its comparisons to the report and throws Failure when
@@ -25,7 +25,10 @@ struct Setup
 class Scenarios
 {
 public:
-    Scenarios(const Setup &setup, Report &report) : m_setup(setup), m_report(report) {}
+    Scenarios(const Setup &setup, Report &report)
+        : m_setup(setup)
+        , m_report(report)
+    {}
 
     /// RefreshData of every work order from SQLite, against a raw sqlite3_step loop
     /// and against QSqlQueryModel + QSortFilterProxyModel.

@@ -46,10 +46,10 @@ void BenchReportTest::medianOfSamples_data()
 {
     QTest::addColumn<std::vector<double>>("samples");
     QTest::addColumn<double>("expected");
-    QTest::addRow("one") << std::vector<double>{7} << 7.0;
-    QTest::addRow("odd, unsorted, outlier ignored") << std::vector<double>{9, 1, 500, 3, 4} << 4.0;
-    QTest::addRow("even: mean of the middle two") << std::vector<double>{10, 2, 4, 8} << 6.0;
-    QTest::addRow("even with ties") << std::vector<double>{5, 5, 1, 9} << 5.0;
+    QTest::addRow("one") << std::vector<double> {7} << 7.0;
+    QTest::addRow("odd, unsorted, outlier ignored") << std::vector<double> {9, 1, 500, 3, 4} << 4.0;
+    QTest::addRow("even: mean of the middle two") << std::vector<double> {10, 2, 4, 8} << 6.0;
+    QTest::addRow("even with ties") << std::vector<double> {5, 5, 1, 9} << 5.0;
 }
 
 void BenchReportTest::medianOfSamples()
@@ -108,9 +108,9 @@ void BenchReportTest::jsonCarriesEveryComparison()
     QCOMPARE(error.error, QJsonParseError::NoError);
     const QJsonArray list = document.array();
     QCOMPARE(list.size(), 2);
-    const QStringList keys = {QStringLiteral("baseline"), QStringLiteral("met"),   QStringLiteral("ours"),
-                              QStringLiteral("ratio"),    QStringLiteral("scenario"), QStringLiteral("target"),
-                              QStringLiteral("unit")};
+    const QStringList keys
+            = {QStringLiteral("baseline"), QStringLiteral("met"),    QStringLiteral("ours"), QStringLiteral("ratio"),
+               QStringLiteral("scenario"), QStringLiteral("target"), QStringLiteral("unit")};
     QCOMPARE(list.at(0).toObject().keys(), keys);
     QCOMPARE(list.at(0).toObject().value(QStringLiteral("ratio")).toDouble(), 1.2);
     QCOMPARE(list.at(0).toObject().value(QStringLiteral("target")).toDouble(), 1.5);
@@ -127,11 +127,10 @@ void BenchReportTest::connectionInfo_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("password");
-    QTest::addRow("the script's form")
-        << "host=127.0.0.1 port=56432 dbname=orvantel_bench user=u password=Ab1" << true << "127.0.0.1" << 56432
-        << "Ab1";
+    QTest::addRow("the script's form") << "host=127.0.0.1 port=56432 dbname=orvantel_bench user=u password=Ab1" << true
+                                       << "127.0.0.1" << 56432 << "Ab1";
     QTest::addRow("quoted value with blanks and an escaped quote")
-        << "host = ::1  password='a b\\'c' port=5" << true << "::1" << 5 << "a b'c";
+            << "host = ::1  password='a b\\'c' port=5" << true << "::1" << 5 << "a b'c";
     QTest::addRow("empty: defaults") << "" << true << "127.0.0.1" << 5432 << "";
     QTest::addRow("unterminated quote") << "password='abc" << false << "" << 0 << "";
     QTest::addRow("port not a number") << "port=five" << false << "" << 0 << "";

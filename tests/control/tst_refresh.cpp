@@ -304,6 +304,8 @@ void RefreshTest::startUp_data()
                                      << 33000 << "Work Orders" << true << 5 << true;
     QTest::addRow("2.5 rounds to 2") << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=2.5\n") << "" << 2
                                      << 2000 << "Work Orders" << true << 5 << true;
+    QTest::addRow("3.5 rounds to 4") << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=3.5\n") << "" << 4
+                                     << 4000 << "Work Orders" << true << 5 << true;
     QTest::addRow("abc: connected, not filled")
         << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=abc\n") << "" << 0 << -1 << "Work Orders" << true
         << 0 << true;
