@@ -246,6 +246,11 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent), m_model(new GridModel(
     setModel(m_model);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, verticalHeader()->viewport(),
             qOverload<>(&QWidget::update));
+    // Like any data grid, a filled grid always has a current row: the first after a load.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (!currentIndex().isValid() && rowCount() > 0)
+            setCurrentRowIndex(0);
+    });
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);

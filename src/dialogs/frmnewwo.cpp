@@ -1,0 +1,97 @@
+#include "frmnewwo.h"
+
+#include "formcontrols_p.h"
+#include "limitedtextedit.h"
+
+#include "control/layout.h"
+#include "control/textconv.h"
+#include "data/lookups.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+using namespace Orvantel;
+
+namespace Orvantel {
+
+QStringList assetListItems(const QString &assetList)
+{
+    QStringList items;
+    QString rest = assetList;
+    qsizetype comma;
+    while ((comma = rest.indexOf(QLatin1Char(','))) >= 0) {
+        items << trimSpaces(rest.left(comma));
+        rest = rest.mid(comma + 1);
+    }
+    if (!rest.isEmpty())
+        items << trimSpaces(rest);
+    return items;
+}
+
+qint16 workOrderPriority(const QString &text)
+{
+    const qint16 priority = textToInt16(text);
+    return priority == 0 ? qint16(3) : priority;
+}
+
+QString workOrderRequester(const QString &requestedByText)
+{
+    const QString code = ComboItemCode(requestedByText);
+    return code.isEmpty() ? QStringLiteral("System") : code;
+}
+
+} // namespace Orvantel
+
+frmNewWO::frmNewWO(QWidget *parent)
+    : QDialog(parent)
+{
+    using namespace FormControls;
+    setUpForm(this, QStringLiteral("frmNewWO"), QStringLiteral("Orvantel Work Request"), 10185, 4080);
+
+    cmdCancel = button(this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), 8760, 3480, 1335, 495);
+    cboAssetCode = editableCombo(this, QStringLiteral("cboAssetCode"), 1800, 240, 4695, 315);
+    Label1_0 = label(this, QStringLiteral("Label1_0"), QStringLiteral("Asset Code"), 120, 240, 1335, 255);
+    cboPriority = editableCombo(this, QStringLiteral("cboPriority"), 1800, 720, 735, 315);
+    cboPriority->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
+    cboPriority->setCurrentIndex(2);
+    Label1_1 = label(this, QStringLiteral("Label1_1"), QStringLiteral("Priority"), 120, 720, 1335, 255);
+    Label1_2 = label(this, QStringLiteral("Label1_2"), QStringLiteral("Work Requested"), 120, 1800, 1335, 255);
+    txtWorkRequest = new LimitedTextEdit(255, this);
+    txtWorkRequest->setObjectName(QStringLiteral("txtWorkRequest"));
+    txtWorkRequest->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtWorkRequest->setTabChangesFocus(true);
+    placeTwips(txtWorkRequest, 120, 2160, 9975, 1215);
+    cmdOK = button(this, QStringLiteral("cmdOK"), QStringLiteral("OK"), 7320, 3480, 1335, 495);
+    cboRequestedBy = editableCombo(this, QStringLiteral("cboRequestedBy"), 1800, 1200, 3135, 315);
+    RequestedBy = label(this, QStringLiteral("RequestedBy"), QStringLiteral("Requested By"), 120, 1200, 1335, 255);
+
+    // Enter in the request box starts a new line; no button takes it from there.
+    cmdOK->setDefault(false);
+
+    QWidget *order[] = {cmdCancel, cboAssetCode, cboPriority, txtWorkRequest, cmdOK, cboRequestedBy};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    cmdCancel->setFocus();
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmNewWO::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmNewWO::cmdCancel_Click);
+}
+
+frmNewWO::~frmNewWO() = default;
+
+void frmNewWO::reject()
+{
+    cmdCancel_Click();
+}
+
+void frmNewWO::cmdOK_Click()
+{
+    QDialog::accept();
+}
+
+void frmNewWO::cmdCancel_Click()
+{
+    cboAssetCode->setEditText(QString());
+    QDialog::reject();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace Orvantel {
+
+class LimitedTextEdit;
+
+/// The asset items a configured asset list offers: each comma-separated piece trimmed of
+/// spaces, empty pieces between commas kept, an empty last piece only when something
+/// (blanks) follows the last comma. "A1, B2 ,C3" gives A1, B2, C3; "A1,,B2" gives A1, "", B2;
+/// "A1," gives A1; "A1, " gives A1, "".
+QStringList assetListItems(const QString &assetList);
+
+/// The priority a work request is raised with: the number at the start of text rounded
+/// half to even ("2.5" 2, "3.5" 4, "12abc" 12); no number or 0 gives 3, other values
+/// (negative ones included) pass unchanged. Throws ControlError 6 outside -32768..32767.
+qint16 workOrderPriority(const QString &text);
+
+/// The requester a work request is raised for: the code part of the requested-by text,
+/// or "System" when that is empty.
+QString workOrderRequester(const QString &requestedByText);
+
+} // namespace Orvantel
+
+/// The "Orvantel Work Request" dialog: asset, priority, requester and the request text.
+/// OK hides it; Cancel, Esc and the window's close box empty the asset text and hide it,
+/// which is how the caller knows nothing is to be created.
+class frmNewWO : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit frmNewWO(QWidget *parent = nullptr);
+    ~frmNewWO() override;
+
+    /// Esc and the close box act as Cancel.
+    void reject() override;
+
+    QPushButton *cmdCancel = nullptr;
+    QComboBox *cboAssetCode = nullptr;
+    QLabel *Label1_0 = nullptr;
+    QComboBox *cboPriority = nullptr;
+    QLabel *Label1_1 = nullptr;
+    QLabel *Label1_2 = nullptr;
+    Orvantel::LimitedTextEdit *txtWorkRequest = nullptr;
+    QPushButton *cmdOK = nullptr;
+    QComboBox *cboRequestedBy = nullptr;
+    QLabel *RequestedBy = nullptr;
+
+private:
+    void cmdOK_Click();
+    void cmdCancel_Click();
+};
