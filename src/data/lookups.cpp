@@ -61,6 +61,20 @@ QString trimSpaces(const QString &text)
     return text.mid(begin, end - begin);
 }
 
+QStringList assetListItems(const QString &assetList)
+{
+    QStringList items;
+    QString rest = assetList;
+    qsizetype comma;
+    while ((comma = rest.indexOf(QLatin1Char(','))) >= 0) {
+        items << trimSpaces(rest.left(comma));
+        rest = rest.mid(comma + 1);
+    }
+    if (!rest.isEmpty())
+        items << trimSpaces(rest);
+    return items;
+}
+
 QString comboListStatement(const SqlDialect &dialect, const QString &table, const QString &keyColumn,
                            const QString &descriptionColumn)
 {

@@ -13,6 +13,12 @@ namespace Orvantel {
 /// The text without leading and trailing spaces (only spaces: tabs and line breaks stay).
 QString trimSpaces(const QString &text);
 
+/// The asset items a configured asset list offers: each comma-separated piece trimmed of
+/// spaces, empty pieces between commas kept, an empty last piece only when something
+/// (blanks) follows the last comma. "A1, B2 ,C3" gives A1, B2, C3; "A1,,B2" gives A1, "", B2;
+/// "A1," gives A1; "A1, " gives A1, "".
+QStringList assetListItems(const QString &assetList);
+
 /// "SELECT key[, <null fallback>(descr,key) AS descr] FROM table WHERE key IS NOT NULL
 /// ORDER BY key". Names are inserted as given; a NULL description falls back to the code.
 QString comboListStatement(const SqlDialect &dialect, const QString &table, const QString &keyColumn,

@@ -15,20 +15,6 @@ using namespace Orvantel;
 
 namespace Orvantel {
 
-QStringList assetListItems(const QString &assetList)
-{
-    QStringList items;
-    QString rest = assetList;
-    qsizetype comma;
-    while ((comma = rest.indexOf(QLatin1Char(','))) >= 0) {
-        items << trimSpaces(rest.left(comma));
-        rest = rest.mid(comma + 1);
-    }
-    if (!rest.isEmpty())
-        items << trimSpaces(rest);
-    return items;
-}
-
 qint16 workOrderPriority(const QString &text)
 {
     const qint16 priority = textToInt16(text);

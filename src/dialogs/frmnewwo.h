@@ -11,12 +11,6 @@ namespace Orvantel {
 
 class LimitedTextEdit;
 
-/// The asset items a configured asset list offers: each comma-separated piece trimmed of
-/// spaces, empty pieces between commas kept, an empty last piece only when something
-/// (blanks) follows the last comma. "A1, B2 ,C3" gives A1, B2, C3; "A1,,B2" gives A1, "", B2;
-/// "A1," gives A1; "A1, " gives A1, "".
-QStringList assetListItems(const QString &assetList);
-
 /// The priority a work request is raised with: the number at the start of text rounded
 /// half to even ("2.5" 2, "3.5" 4, "12abc" 12); no number or 0 gives 3, other values
 /// (negative ones included) pass unchanged. Throws ControlError 6 outside -32768..32767.

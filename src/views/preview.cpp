@@ -1,9 +1,27 @@
+#include "control/messagebox.h"
 #include "control/workordersgrid_p.h"
+#include "views/datagrid.h"
+#include "views/form1.h"
+#include "views/gridcolumns.h"
+#include "views/previewaddress.h"
+
+using namespace Orvantel;
 
 void WorkOrdersGridPrivate::TDBGrid1_ButtonClick(int)
 {
+    // The column clicked does not matter: the file is always the current row's.
+    if (TDBGrid1->currentRowIndex() < 0)
+        return;
+    const QVariant value = TDBGrid1->column(LfFileNameColumn)->value();
+    const QString fileName = value.isValid() ? value.toString() : QString();
+    if (leavesBaseFolder(fileName)) {
+        showMessage(refusedFileNameText(fileName), QStringLiteral("Preview"), MessageStyle::Exclamation, q);
+        return;
+    }
+    openPreview(q, previewAddress(previewBaseUrl(), fileName));
 }
 
 void WorkOrdersGridPrivate::TDBGrid1_DblClick()
 {
+    TDBGrid1_ButtonClick(LfFileNameColumn);
 }

@@ -3,10 +3,14 @@
 #include "control/messagebox.h"
 #include "control/workordersgrid.h"
 #include "control/workordersgrid_p.h"
+#include "dialogs/frmconfig.h"
+#include "dialogs/frmnewwo.h"
 #include "views/datagrid.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTimer>
@@ -26,6 +30,7 @@ private Q_SLOTS:
     void serverKilledDuringRefresh();
     void databaseDroppedAndMadeAgain();
     void loginRefusedAfterPasswordChange();
+    void dialogsWhileServerIsDown();
 
 private:
     void connect(WorkOrdersGrid &grid, const QString &database, const QString &user, const QString &password);
@@ -219,6 +224,79 @@ void FaultsTest::loginRefusedAfterPasswordChange()
     }
     PgServer::dropDatabase(database);
     PgServer::adminExec(QStringLiteral("DROP ROLE faults_reader"));
+}
+
+void FaultsTest::dialogsWhileServerIsDown()
+{
+    if (m_pgctl.isEmpty())
+        QSKIP("ORVANTEL_TEST_PGCTL is not set: run through scripts/test");
+    DemoData::Options options;
+    options.workOrders = 80;
+    const QString database = PgServer::createDatabase(QStringLiteral("tst_faults_dialogs"), &options);
+    auto workOrders = [&] {
+        int n = -1;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("count"));
+            db.setHostName(PgServer::host());
+            db.setPort(PgServer::port());
+            db.setUserName(PgServer::user());
+            db.setPassword(PgServer::password());
+            db.setDatabaseName(database);
+            QSqlQuery q(db);
+            if (db.open() && q.exec(QStringLiteral("SELECT COUNT(*) FROM WO_WorkOrders")) && q.next())
+                n = q.value(0).toInt();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("count"));
+        return n;
+    };
+    const int before = workOrders();
+    {
+        WorkOrdersGrid grid;
+        MessageBoxRecorder boxes;
+        connect(grid, database, PgServer::user(), PgServer::password());
+        auto *d = WorkOrdersGridPrivate::get(&grid);
+        const int rows = d->grdWorkOrders->rowCount();
+        const QString asset = d->grdWorkOrders->column(QStringLiteral("AssetCode"))->value().toString();
+        auto raiseWorkOrder = [&] {
+            whenModal([&](QWidget *modal) {
+                auto *form = qobject_cast<frmNewWO *>(modal);
+                QVERIFY(form);
+                form->cboAssetCode->setEditText(asset);
+                QTest::mouseClick(form->cmdOK, Qt::LeftButton);
+            });
+            d->cmdNewWO->click();
+        };
+        QCOMPARE(QProcess::execute(m_pgctl, {QStringLiteral("stop")}), 0);
+
+        raiseWorkOrder();
+        QCOMPARE(boxes.titles(), (QStringList{QStringLiteral("LoadComboBox Error"), QStringLiteral("LoadComboBox Error"),
+                                              QStringLiteral("ValidateAsset Error"), QStringLiteral("Invalid Asset")}));
+        boxes.messages.clear();
+
+        whenModal([](QWidget *modal) {
+            auto *form = qobject_cast<frmConfig *>(modal);
+            QVERIFY(form);
+            QTest::mouseClick(form->cmdOK, Qt::LeftButton);
+        });
+        d->cmdConfig->click();
+        QCOMPARE(boxes.titles(), (QStringList{QStringLiteral("LoadComboBox Error"), QStringLiteral("LoadComboBox Error"),
+                                              QStringLiteral("ConnectToServer Error"), QStringLiteral("RefreshData Error"),
+                                              QStringLiteral("Config Click Error")}));
+        QCOMPARE(boxes.mostOpenAtOnce, 1);
+        QCOMPARE(d->grdWorkOrders->rowCount(), rows);
+        QVERIFY(!QGuiApplication::overrideCursor());
+
+        // Back up: nothing was created while it was down, and one request makes one work order.
+        QCOMPARE(QProcess::execute(m_pgctl, {QStringLiteral("start")}), 0);
+        QCOMPARE(workOrders(), before);
+        boxes.messages.clear();
+        raiseWorkOrder();
+        QCOMPARE(boxes.titles(), QStringList{QStringLiteral("Work Order Created")});
+        QCOMPARE(workOrders(), before + 1);
+        d->timerTick();
+        QCOMPARE(boxes.messages.size(), 1);
+    }
+    PgServer::dropDatabase(database);
 }
 
 QTEST_MAIN(FaultsTest)

@@ -3,6 +3,8 @@
 
 #include "control/workordersgrid.h"
 #include "control/workordersgrid_p.h"
+#include "data/connectionstring.h"
+#include "data/lookups.h"
 #include "data/recordset.h"
 #include "views/datagrid.h"
 
@@ -37,6 +39,8 @@ private Q_SLOTS:
     void cleanup();
     void filtersMatchLiterally_data();
     void filtersMatchLiterally();
+    void lookupsAndCreationStayLiteral_data();
+    void lookupsAndCreationStayLiteral();
     void settingsFileValuesStayLiteral();
     void connectionSettingsCannotAddKeys();
 
@@ -208,6 +212,50 @@ void HostileTest::filtersMatchLiterally()
     grid.setDepartment(QString());
     QVERIFY(grid.RefreshData());
     QCOMPARE(d->grdWorkOrders->rowCount(), m_workOrders);
+}
+
+void HostileTest::lookupsAndCreationStayLiteral_data()
+{
+    filtersMatchLiterally_data();
+}
+
+void HostileTest::lookupsAndCreationStayLiteral()
+{
+    QFETCH(bool, postgres);
+    if (postgres)
+        REQUIRE_POSTGRES();
+    const QString connection = postgres
+        ? ConnectionString::build({PgServer::serverName(), m_pgDatabase, PgServer::user(), PgServer::password()})
+        : ConnectionString::build({QStringLiteral("sqlite:") + m_sqlite, {}, {}, {}});
+    WorkOrdersGrid grid;
+    MessageBoxRecorder boxes;
+    connect(grid, postgres);
+    auto *d = WorkOrdersGridPrivate::get(&grid);
+    Recordset *rs = d->grdWorkOrders->recordset();
+    QVERIFY(grid.RefreshData());
+    const int before = d->grdWorkOrders->rowCount();
+    int created = 0;
+    for (const QString &value : hostileValues()) {
+        const QByteArray label = value.left(40).toUtf8();
+        // An asset code is looked up as typed: found only when it is one.
+        const AssetCheck check = ValidateAsset(connection, value);
+        QVERIFY2(!check.error, label.constData());
+        QCOMPARE(check.exists, usableAsCode(value));
+        // The request and the requester are stored as typed.
+        QVERIFY2(!CreateWorkOrder(connection, QStringLiteral("P-101"), 3, value, value), label.constData());
+        ++created;
+        grid.setAssetList(QStringLiteral("P-101"));
+        QVERIFY(grid.RefreshData());
+        QCOMPARE(rs->text(0, rs->fieldIndex(QStringLiteral("Notes"))), value);
+    }
+    // Nothing else changed: the work orders are the ones made here and before.
+    grid.setAssetList(QString());
+    QVERIFY(grid.RefreshData());
+    QCOMPARE(d->grdWorkOrders->rowCount(), before + created);
+    const ComboList users = LoadComboBox(connection, QStringLiteral("vw_WORequestedUsers"), QStringLiteral("UserID"),
+                                         true, QStringLiteral("Name"));
+    QVERIFY(!users.error);
+    QVERIFY(boxes.messages.isEmpty());
 }
 
 void HostileTest::settingsFileValuesStayLiteral()

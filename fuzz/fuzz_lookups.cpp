@@ -1,0 +1,69 @@
+// The parsers of the New Work Order dialog (asset list items, combo item codes) and the
+// statements the lookups build from what an operator types.
+#include "fuzzsupport.h"
+
+#include "data/lookups.h"
+
+#include <QStringList>
+
+#include <sqlite3.h>
+
+using namespace Orvantel;
+
+namespace {
+
+sqlite3 *schema()
+{
+    static sqlite3 *db = [] {
+        sqlite3 *handle = nullptr;
+        sqlite3_open(":memory:", &handle);
+        sqlite3_exec(handle,
+                     "CREATE TABLE GS_Assets (AssetCode, Descr);"
+                     "CREATE VIEW sp_QX_CreateWorkOrder AS SELECT 1 AS a, 2 AS b, 3 AS c, 4 AS d WHERE 0;"
+                     "CREATE TRIGGER run INSTEAD OF INSERT ON sp_QX_CreateWorkOrder BEGIN SELECT 1; END;",
+                     nullptr, nullptr, nullptr);
+        return handle;
+    }();
+    return db;
+}
+
+void requireOneStatement(const QString &sql)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt *statement = nullptr;
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v2(schema(), utf8.constData(), int(utf8.size()), &statement, &tail) != SQLITE_OK) {
+        std::fprintf(stderr, "rejected: %s\n%s\n", sqlite3_errmsg(schema()), utf8.constData());
+        std::abort();
+    }
+    FUZZ_ASSERT(tail == utf8.constData() + utf8.size());
+    FUZZ_ASSERT(sqlite3_bind_parameter_count(statement) == 0);
+    sqlite3_finalize(statement);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString text = fuzzText(data, size);
+
+    const QStringList items = assetListItems(text);
+    FUZZ_ASSERT(items.size() <= text.count(u',') + 1);
+    for (const QString &item : items) {
+        FUZZ_ASSERT(!item.contains(u','));
+        FUZZ_ASSERT(item == trimSpaces(item));
+    }
+
+    const QString code = ComboItemCode(text);
+    FUZZ_ASSERT(code == trimSpaces(code));
+    FUZZ_ASSERT(!code.contains(QStringLiteral(" - ")) || !text.contains(QStringLiteral(" - ")));
+    FUZZ_ASSERT(ComboItemCode(code + QStringLiteral(" - description")) == code || code.contains(QStringLiteral(" -")));
+
+    if (!text.contains(QChar(0))) {
+        const QStringList parts = text.split(u'\n');
+        requireOneStatement(assetLookupStatement(parts.value(0)));
+        requireOneStatement(createWorkOrderStatement(SqlDialect(Backend::Sqlite), parts.value(0), qint16(size % 7),
+                                                     parts.value(1), parts.value(2)));
+    }
+    return 0;
+}

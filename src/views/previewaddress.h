@@ -1,0 +1,27 @@
+#pragma once
+
+#include "orvantelworkorders_export.h"
+
+#include <QString>
+#include <QUrl>
+
+namespace Orvantel {
+
+/// The address under which the linked files are published, fixed when the library is
+/// built (ORVANTEL_PREVIEW_BASE_URL); always ends in "/".
+ORVANTELWORKORDERS_EXPORT QUrl previewBaseUrl();
+
+/// True when fileName has a ".." segment ('/' and '\' both separate segments), so that
+/// its address would lead out of the base folder.
+ORVANTELWORKORDERS_EXPORT bool leavesBaseFolder(const QString &fileName);
+
+/// The address of fileName as a path inside the folder base: base (a "/" is added when
+/// it lacks one) followed by fileName with every character that would end or change
+/// the path ('#', '?', '%', blanks, '\', non-ASCII ...) percent-encoded; '/' still
+/// separates folders. Returns an invalid QUrl when leavesBaseFolder(fileName).
+ORVANTELWORKORDERS_EXPORT QUrl previewAddress(const QUrl &base, const QString &fileName);
+
+/// The text of the box that refuses fileName because it leaves the base folder.
+ORVANTELWORKORDERS_EXPORT QString refusedFileNameText(const QString &fileName);
+
+} // namespace Orvantel
