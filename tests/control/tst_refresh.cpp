@@ -407,26 +407,7 @@ void RefreshTest::ticksDoNotStackErrorBoxes()
     auto *d = WorkOrdersGridPrivate::get(&grid);
     QVERIFY(grid.RefreshData());
     execSqlite(m_db, {QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid")});
-    boxes.answer = false;
-    // The first tick opens the error box; the ticks after it arrive while it is open.
-    // (They come from a second timer: Qt never re-enters one timer's own handler.)
-    QTimer::singleShot(0, this, [d] { d->timerTick(); });
-    QTimer ticks;
-    int tickCount = 0;
-    int boxesWhileOpen = -1;
-    connect(&ticks, &QTimer::timeout, this, [&] {
-        if (++tickCount == 10) {
-            boxesWhileOpen = boxes.messages.size();
-            ticks.stop();
-            boxes.answer = true;
-            return;
-        }
-        d->timerTick();
-    });
-    ticks.start(15);
-    QTRY_VERIFY(boxesWhileOpen >= 0);
-    QTRY_COMPARE(openMessageCount(), 0);
-    QCOMPARE(boxesWhileOpen, 1);
+    QCOMPARE(ticksWhileErrorBoxIsOpen([d] { d->timerTick(); }, boxes), 1);
     QCOMPARE(boxes.mostOpenAtOnce, 1);
     QCOMPARE(d->grdWorkOrders->rowCount(), 5);
     // Once the box is closed, a tick refreshes (and reports) again.

@@ -18,15 +18,18 @@
 using namespace Orvantel;
 using namespace TestSupport;
 
-/// A real PostgreSQL server failing under the control: killed in the middle of a
-/// refresh, its database dropped and made again, a login refused. Each time: one box at
-/// a time, the last good rows kept, and recovery without any call from the host.
+/// A real PostgreSQL server changing and failing under the control's timer: a work order
+/// from elsewhere, the server killed in the middle of a refresh and kept down while the
+/// timer ticks, its database dropped and made again, a login refused, the dialogs while
+/// it is down. Each time: one box at a time, the last good rows kept, and recovery
+/// without any call from the host.
 class FaultsTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
     void cleanup();
+    void workOrderFromAnotherConnectionAppearsAtNextTick();
     void serverKilledDuringRefresh();
     void databaseDroppedAndMadeAgain();
     void loginRefusedAfterPasswordChange();
@@ -34,9 +37,7 @@ private Q_SLOTS:
 
 private:
     void connect(WorkOrdersGrid &grid, const QString &database, const QString &user, const QString &password);
-    bool exec(const QString &database, const QString &sql);
-    /// Ticks while the first failure's box is open; returns how many boxes were open then.
-    int tickThroughOutage(WorkOrdersGridPrivate *d, MessageBoxRecorder &boxes);
+    bool exec(const QString &database, const QString &sql) { return PgServer::exec(database, sql).isValid(); }
     QString m_pgctl;
 };
 
@@ -65,49 +66,26 @@ void FaultsTest::connect(WorkOrdersGrid &grid, const QString &database, const QS
     QVERIFY(grid.RefreshData());
 }
 
-bool FaultsTest::exec(const QString &database, const QString &sql)
+void FaultsTest::workOrderFromAnotherConnectionAppearsAtNextTick()
 {
-    bool ok = false;
+    DemoData::Options options;
+    options.workOrders = 100;
+    const QString database = PgServer::createDatabase(QStringLiteral("tst_faults_tick"), &options);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("faults-admin"));
-        db.setHostName(PgServer::host());
-        db.setPort(PgServer::port());
-        db.setUserName(PgServer::user());
-        db.setPassword(PgServer::password());
-        db.setDatabaseName(database);
-        if (db.open()) {
-            QSqlQuery q(db);
-            ok = q.exec(sql);
-            if (!ok)
-                qWarning() << q.lastError().text();
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("faults-admin"));
-    return ok;
-}
-
-int FaultsTest::tickThroughOutage(WorkOrdersGridPrivate *d, MessageBoxRecorder &boxes)
-{
-    boxes.answer = false;
-    QTimer::singleShot(0, this, [d] { d->timerTick(); });
-    QTimer ticks;
-    int tickCount = 0;
-    int openWhileWaiting = -1;
-    QObject::connect(&ticks, &QTimer::timeout, this, [&] {
-        if (++tickCount == 8) {
-            openWhileWaiting = boxes.messages.size();
-            ticks.stop();
-            boxes.answer = true;
-            return;
-        }
+        WorkOrdersGrid grid;
+        MessageBoxRecorder boxes;
+        connect(grid, database, PgServer::user(), PgServer::password());
+        auto *d = WorkOrdersGridPrivate::get(&grid);
+        const int before = d->grdWorkOrders->rowCount();
+        const QString asset = d->grdWorkOrders->column(QStringLiteral("AssetCode"))->value().toString();
+        QVERIFY(exec(database,
+                     QStringLiteral("CALL sp_QX_CreateWorkOrder('%1', 'Guard rail loose', 2, 'JDOE')").arg(asset)));
         d->timerTick();
-    });
-    ticks.start(20);
-    if (!QTest::qWaitFor([&] { return openWhileWaiting >= 0; }, 60000))
-        return -1;
-    if (!QTest::qWaitFor([] { return openMessageCount() == 0; }, 10000))
-        return -1;
-    return openWhileWaiting;
+        QCOMPARE(d->grdWorkOrders->rowCount(), before + 1);
+        QCOMPARE(d->grdWorkOrders->column(QStringLiteral("Notes"))->value().toString(), QStringLiteral("Guard rail loose"));
+        QVERIFY(boxes.messages.isEmpty());
+    }
+    PgServer::dropDatabase(database);
 }
 
 void FaultsTest::serverKilledDuringRefresh()
@@ -139,7 +117,7 @@ void FaultsTest::serverKilledDuringRefresh()
         QCOMPARE(d->grdWorkOrders->rowCount(), rows);
 
         // Ticks while the server stays down: one box at a time.
-        QCOMPARE(tickThroughOutage(d, boxes), 2);
+        QCOMPARE(ticksWhileErrorBoxIsOpen([d] { d->timerTick(); }, boxes), 2);
         QCOMPARE(boxes.mostOpenAtOnce, 1);
         QCOMPARE(d->grdWorkOrders->rowCount(), rows);
 
@@ -166,7 +144,7 @@ void FaultsTest::databaseDroppedAndMadeAgain()
     const int rows = d->grdWorkOrders->rowCount();
 
     PgServer::dropDatabase(database);
-    QCOMPARE(tickThroughOutage(d, boxes), 1);
+    QCOMPARE(ticksWhileErrorBoxIsOpen([d] { d->timerTick(); }, boxes), 1);
     QCOMPARE(boxes.mostOpenAtOnce, 1);
     QCOMPARE(d->grdWorkOrders->rowCount(), rows);
 
@@ -208,7 +186,7 @@ void FaultsTest::loginRefusedAfterPasswordChange()
         QVERIFY(PgServer::adminExec(QStringLiteral("ALTER ROLE faults_reader PASSWORD 'second'")));
         QVERIFY(PgServer::adminExec(
             QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'faults_reader'")));
-        QCOMPARE(tickThroughOutage(d, boxes), 1);
+        QCOMPARE(ticksWhileErrorBoxIsOpen([d] { d->timerTick(); }, boxes), 1);
         QVERIFY2(boxes.messages.first().text.contains(QStringLiteral("password")),
                  qPrintable(boxes.messages.first().text));
         QCOMPARE(d->grdWorkOrders->rowCount(), rows);
@@ -233,22 +211,7 @@ void FaultsTest::dialogsWhileServerIsDown()
     DemoData::Options options;
     options.workOrders = 80;
     const QString database = PgServer::createDatabase(QStringLiteral("tst_faults_dialogs"), &options);
-    auto workOrders = [&] {
-        int n = -1;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("count"));
-            db.setHostName(PgServer::host());
-            db.setPort(PgServer::port());
-            db.setUserName(PgServer::user());
-            db.setPassword(PgServer::password());
-            db.setDatabaseName(database);
-            QSqlQuery q(db);
-            if (db.open() && q.exec(QStringLiteral("SELECT COUNT(*) FROM WO_WorkOrders")) && q.next())
-                n = q.value(0).toInt();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("count"));
-        return n;
-    };
+    auto workOrders = [&] { return PgServer::exec(database, QStringLiteral("SELECT COUNT(*) FROM WO_WorkOrders")).toInt(); };
     const int before = workOrders();
     {
         WorkOrdersGrid grid;

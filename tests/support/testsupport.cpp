@@ -58,6 +58,30 @@ void MessageBoxRecorder::poll()
     }
 }
 
+int ticksWhileErrorBoxIsOpen(const std::function<void()> &tick, MessageBoxRecorder &boxes)
+{
+    boxes.answer = false;
+    QTimer::singleShot(0, &boxes, tick);
+    QTimer ticks;
+    int tickCount = 0;
+    int shownWhileOpen = -1;
+    QObject::connect(&ticks, &QTimer::timeout, &boxes, [&] {
+        if (++tickCount == 8) {
+            shownWhileOpen = int(boxes.messages.size());
+            ticks.stop();
+            boxes.answer = true;
+            return;
+        }
+        tick();
+    });
+    ticks.start(20);
+    if (!QTest::qWaitFor([&] { return shownWhileOpen >= 0; }, 60000))
+        return -1;
+    if (!QTest::qWaitFor([] { return Orvantel::openMessageCount() == 0; }, 10000))
+        return -1;
+    return shownWhileOpen;
+}
+
 void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs)
 {
     auto *timer = new QTimer;
@@ -180,6 +204,27 @@ bool PgServer::adminExec(const QString &sql, QString *error)
             return false;
         },
         error);
+}
+
+QVariant PgServer::exec(const QString &database, const QString &sql)
+{
+    QVariant first;
+    QString error;
+    const bool ok = withConnection(
+        database,
+        [&](QSqlDatabase &db) {
+            QSqlQuery q(db);
+            if (!q.exec(sql)) {
+                error = q.lastError().text();
+                return false;
+            }
+            first = q.next() ? q.value(0) : QVariant(true);
+            return true;
+        },
+        &error);
+    if (!ok)
+        qWarning("%s: %s", qPrintable(sql), qPrintable(error));
+    return first;
 }
 
 QString PgServer::createDatabase(const QString &prefix, const Orvantel::DemoData::Options *options)

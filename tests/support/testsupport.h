@@ -8,6 +8,9 @@
 #include <QSqlError>
 #include <QString>
 #include <QTest>
+#include <QVariant>
+
+#include <functional>
 
 /// Verifies a SQL step and prints the driver's error when it fails.
 #define QVERIFY_SQL(q, stmt) QVERIFY2((q).stmt, qPrintable((q).lastError().text()))
@@ -54,6 +57,12 @@ private:
     QList<QMessageBox *> m_seen;
 };
 
+/// Ticks (through tick) while the error box of the first tick is open, then answers it.
+/// Returns how many boxes had been shown while it was open (-1 when it never opened or
+/// never closed). The first tick comes from a one-shot timer, the others from a second
+/// timer: Qt never re-enters one timer's own handler.
+int ticksWhileErrorBoxIsOpen(const std::function<void()> &tick, MessageBoxRecorder &boxes);
+
 /// Runs callback once the next modal widget is active (a dialog's exec()), then returns.
 /// Fails the test if none appears within timeoutMs.
 void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs = 10000);
@@ -84,6 +93,9 @@ public:
     static void dropDatabase(const QString &name);
     /// Runs a statement on the server's admin database; returns false on failure.
     static bool adminExec(const QString &sql, QString *error = nullptr);
+    /// Runs a statement in database; returns its first value (invalid on failure, which
+    /// is printed).
+    static QVariant exec(const QString &database, const QString &sql);
     /// The path of the script that stops and starts the server, empty when unknown.
     static QString controlScript();
 };
