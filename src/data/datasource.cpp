@@ -44,6 +44,16 @@ struct DataSource::Private
             recordset->loadSqlite(connection, recordSource);
             return;
         }
+        if (database->backend() == Backend::PostgreSql) {
+            const QVariant handle = database->database().driver()->handle();
+            // Qt registers the handle's type under its struct name ("pg_conn*") or, in some
+            // versions, under the typedef's.
+            if (handle.isValid()
+                && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0)) {
+                recordset->loadPostgres(*static_cast<PGconn *const *>(handle.constData()), recordSource);
+                return;
+            }
+        }
         QSqlQuery query(database->database());
         query.setForwardOnly(true);
         if (!query.exec(recordSource))

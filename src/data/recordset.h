@@ -11,6 +11,7 @@
 
 class QSqlQuery;
 struct sqlite3;
+typedef struct pg_conn PGconn;
 
 namespace Orvantel {
 
@@ -73,6 +74,13 @@ public:
     /// The fast path for SQLite: runs sql on the connection's own handle.
     /// Throws ControlError on failure, keeping the previous rows.
     void loadSqlite(sqlite3 *handle, const QString &sql);
+    /// The fast path for PostgreSQL: runs sql on the connection's own handle and keeps
+    /// the server's text as UTF-8. int2, int4, int8 and oid load as integers; float4 and
+    /// float8 as reals; numeric as a real when it has at most 15 significant digits (so
+    /// it reads back unchanged), else as text; bool as "true" / "false"; everything else
+    /// as the server's text (a timestamp(0) as "YYYY-MM-DD HH:MM:SS").
+    /// Throws ControlError on failure ("[SQLSTATE] message"), keeping the previous rows.
+    void loadPostgres(PGconn *connection, const QString &sql);
     /// Field names without rows (the result's columns when it is empty).
     void clear();
 

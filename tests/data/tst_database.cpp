@@ -207,14 +207,16 @@ void tst_Database::postgresLoadsTypedValues()
         DataSource source;
         source.setConnectionString(connectionString(TestSupport::PgServer::serverName(), name));
         source.setRecordSource(u"SELECT 7 AS n, 2.5::float8 AS r, timestamp '2024-03-05 07:08:09' AS t, "
-                               "date '2024-03-05' AS d, NULL::text AS z, 'Größe'::text AS s "
+                               "date '2024-03-05' AS d, NULL::text AS z, 'Größe'::text AS s, "
+                               "123456789012345.67::numeric(17,2) AS m "
                                "FROM generate_series(1, 3)"_qs);
         VERIFY_NO_ERROR(source.refresh());
         const Recordset *rs = source.recordset();
         QCOMPARE(rs->rowCount(), 3);
         QCOMPARE(source.database()->backend(), Backend::PostgreSql);
-        const QStringList texts
-                = {u"7"_qs, u"2.5"_qs, u"2024-03-05 07:08:09"_qs, u"2024-03-05"_qs, QString(), u"Größe"_qs};
+        // A numeric beyond a double's 15 digits keeps every digit (read as the server's text).
+        const QStringList texts = {u"7"_qs,   u"2.5"_qs,   u"2024-03-05 07:08:09"_qs, u"2024-03-05"_qs,
+                                   QString(), u"Größe"_qs, u"123456789012345.67"_qs};
         for (int field = 0; field < texts.size(); ++field)
             QCOMPARE(rs->text(2, field), texts.at(field));
         QCOMPARE(rs->value(0, 0).typeId(), QMetaType::LongLong);

@@ -45,13 +45,28 @@ private Q_SLOTS:
     void emptyResultKeepsFieldNames();
     void repeatedAndLongTextsReadBack();
 
+    void postgresLoadsTypes_data();
+    void postgresLoadsTypes();
+    void postgresEmptyResultKeepsFieldNames();
+    void postgresKeepsTheLastStatementsRows();
+    void postgresLoadsWhileADriverQueryIsHalfRead();
+    void postgresRefusesCopyAndStaysUsable_data();
+    void postgresRefusesCopyAndStaysUsable();
+    void postgresFailureKeepsRowsAndGivesSqlState_data();
+    void postgresFailureKeepsRowsAndGivesSqlState();
+    void postgresMatchesGenericPathOnWorkOrders();
+
 private:
     void loaders();
     void load(Loader loader, const QString &sql);
     QList<qint64> ids() const;
+    /// The PostgreSQL test database (demo schema, a few hundred work orders), made on first use.
+    QSqlDatabase postgres();
+    void loadPostgres(const QString &sql);
 
     QTemporaryDir m_dir;
     QSqlDatabase m_db;
+    QString m_pgName;
     std::unique_ptr<Recordset> m_model;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 };
@@ -91,6 +106,11 @@ void tst_Recordset::cleanupTestCase()
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(u"tst_recordset"_qs);
+    if (!m_pgName.isEmpty()) {
+        QSqlDatabase::database(u"tst_recordset_pg"_qs, false).close();
+        QSqlDatabase::removeDatabase(u"tst_recordset_pg"_qs);
+        TestSupport::PgServer::dropDatabase(m_pgName);
+    }
 }
 
 void tst_Recordset::loaders()
@@ -110,6 +130,33 @@ void tst_Recordset::load(Loader loader, const QString &sql)
     query.setForwardOnly(true);
     query.exec(sql);
     m_model->load(query);
+}
+
+QSqlDatabase tst_Recordset::postgres()
+{
+    if (m_pgName.isEmpty()) {
+        DemoData::Options options;
+        options.workOrders = 400;
+        options.linkedFiles = 10;
+        m_pgName = TestSupport::PgServer::createDatabase(u"tst_recordset"_qs, &options);
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_qs, u"tst_recordset_pg"_qs);
+        db.setHostName(TestSupport::PgServer::host());
+        db.setPort(TestSupport::PgServer::port());
+        db.setUserName(TestSupport::PgServer::user());
+        db.setPassword(TestSupport::PgServer::password());
+        db.setDatabaseName(m_pgName);
+        if (!db.open())
+            qFatal("cannot open %s: %s", qPrintable(m_pgName), qPrintable(db.lastError().text()));
+    }
+    return QSqlDatabase::database(u"tst_recordset_pg"_qs, false);
+}
+
+void tst_Recordset::loadPostgres(const QString &sql)
+{
+    // A handle of another type passes null, which loadPostgres() refuses.
+    const QVariant handle = postgres().driver()->handle();
+    const bool pgconn = qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0;
+    m_model->loadPostgres(pgconn ? *static_cast<PGconn *const *>(handle.constData()) : nullptr, sql);
 }
 
 QList<qint64> tst_Recordset::ids() const
@@ -190,17 +237,19 @@ static int compareValues(const QVariant &a, const QVariant &b)
 void tst_Recordset::sortAgreesWithPairwiseOrder_data()
 {
     QTest::addColumn<QString>("sort");
-    for (const char *sort : {"t", "t DESC", "n", "n DESC", "g, t DESC, n", "n, g DESC"})
+    for (const char *sort :
+         {"t", "t DESC", "n", "n DESC", "g, t DESC, n", "n, g DESC", "p", "p DESC", "p DESC, g, n DESC"})
         QTest::addRow("%s", sort) << QString::fromLatin1(sort);
 }
 
 void tst_Recordset::sortAgreesWithPairwiseOrder()
 {
     QFETCH(QString, sort);
-    // Long shared prefixes, ASCII case variants, NULLs, mixed types, integers beyond 2^53.
+    // Long shared prefixes, ASCII case variants, NULLs, mixed types, integers beyond 2^53,
+    // and a priority-like column of a few small integers of either sign.
     load(Loader::Sqlite,
          u"WITH RECURSIVE s(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM s WHERE x < 2999) "
-         "SELECT abs(random()) % 3 AS g, "
+         "SELECT abs(random()) % 3 AS g, CASE abs(random()) % 9 WHEN 0 THEN NULL ELSE random() % 4 END AS p, "
          "'Station pump housing ' || substr('aAbB_', 1 + abs(random()) % 5, 1 + abs(random()) % 3) "
          "  || (abs(random()) % 5) AS t, "
          "CASE abs(random()) % 5 WHEN 0 THEN NULL WHEN 1 THEN random() % 10 WHEN 2 THEN (random() % 100) / 7.0 "
@@ -327,6 +376,203 @@ void tst_Recordset::repeatedAndLongTextsReadBack()
     }
     QCOMPARE(m_model->text(7, 4).size(), 16800000);
     QVERIFY(m_model->isNull(8, 4));
+}
+
+void tst_Recordset::postgresLoadsTypes_data()
+{
+    QTest::addColumn<QString>("expression");
+    QTest::addColumn<int>("type"); // of value(); UnknownType for NULL
+    QTest::addColumn<QString>("text");
+
+    const int integer = QMetaType::LongLong;
+    const int real = QMetaType::Double;
+    const int text = QMetaType::QString;
+    QTest::addRow("int2") << u"(-7)::int2"_qs << integer << u"-7"_qs;
+    QTest::addRow("int4") << u"2147483647"_qs << integer << u"2147483647"_qs;
+    QTest::addRow("int8") << u"(-9223372036854775807 - 1)::int8"_qs << integer << u"-9223372036854775808"_qs;
+    QTest::addRow("oid beyond int4") << u"4000000000::oid"_qs << integer << u"4000000000"_qs;
+    QTest::addRow("float4") << u"1.5::float4"_qs << real << u"1.5"_qs;
+    QTest::addRow("float8") << u"(-2.5e-10)::float8"_qs << real << u"-2.5e-10"_qs;
+    QTest::addRow("float8 infinity") << u"'-Infinity'::float8"_qs << real << u"-inf"_qs;
+    QTest::addRow("numeric") << u"12.50::numeric(6,2)"_qs << real << u"12.5"_qs;
+    QTest::addRow("numeric, 15 digits") << u"123456789.012345::numeric"_qs << real << u"123456789.012345"_qs;
+    QTest::addRow("numeric, small") << u"0.000000000000000000012::numeric"_qs << real << u"1.2e-20"_qs;
+    QTest::addRow("numeric, 16 digits") << u"1234567890.123456::numeric"_qs << text << u"1234567890.123456"_qs;
+    QTest::addRow("numeric NaN") << u"'NaN'::numeric"_qs << text << u"NaN"_qs;
+    QTest::addRow("bool true") << u"1 < 2"_qs << text << u"true"_qs;
+    QTest::addRow("bool false") << u"false"_qs << text << u"false"_qs;
+    QTest::addRow("timestamp(0)") << u"'2024-03-05 07:08:09.6'::timestamp(0)"_qs << text << u"2024-03-05 07:08:10"_qs;
+    QTest::addRow("date") << u"date '2024-03-05'"_qs << text << u"2024-03-05"_qs;
+    QTest::addRow("non-ASCII text") << u"'Älter Größe 日本'::text"_qs << text << u"Älter Größe 日本"_qs;
+    QTest::addRow("varchar with quote") << u"'it''s'::varchar(10)"_qs << text << u"it's"_qs;
+    QTest::addRow("empty text") << u"''::text"_qs << text << QString();
+    QTest::addRow("NULL integer") << u"NULL::int4"_qs << int(QMetaType::UnknownType) << QString();
+    QTest::addRow("NULL text") << u"NULL::text"_qs << int(QMetaType::UnknownType) << QString();
+}
+
+void tst_Recordset::postgresLoadsTypes()
+{
+    REQUIRE_POSTGRES();
+    QFETCH(QString, expression);
+    QFETCH(int, type);
+    QFETCH(QString, text);
+
+    // The second row tells a shared text or a wrong reservation apart from the first.
+    loadPostgres(u"SELECT n, "_qs + expression + u" AS v FROM generate_series(1, 2) n"_qs);
+    QCOMPARE(m_model->rowCount(), 2);
+    QCOMPARE(m_model->fieldName(1), u"v"_qs);
+    for (int row = 0; row < 2; ++row) {
+        QCOMPARE(m_model->value(row, 0), QVariant(qint64(row + 1)));
+        QCOMPARE(m_model->value(row, 1).typeId(), type);
+        QCOMPARE(m_model->text(row, 1), text);
+        QCOMPARE(m_model->isNull(row, 1), type == QMetaType::UnknownType);
+    }
+}
+
+void tst_Recordset::postgresEmptyResultKeepsFieldNames()
+{
+    REQUIRE_POSTGRES();
+    loadPostgres(u"SELECT WO_Nbr, AssetCode AS \"AssetCode\" FROM WO_WorkOrders WHERE false"_qs);
+    QCOMPARE(m_model->rowCount(), 0);
+    QCOMPARE(m_model->columnCount(), 2);
+    QCOMPARE(m_model->fieldName(0), u"wo_nbr"_qs);
+    QCOMPARE(m_model->fieldIndex(u"assetcode"_qs), 1);
+    m_model->setSort(u"AssetCode DESC"_qs);
+}
+
+void tst_Recordset::postgresKeepsTheLastStatementsRows()
+{
+    REQUIRE_POSTGRES();
+    loadPostgres(u"SELECT 1 AS a; SELECT n AS b, 'x' AS c FROM generate_series(1, 3) n WHERE n > 1"_qs);
+    QCOMPARE(m_model->rowCount(), 2);
+    QCOMPARE(m_model->fieldName(1), u"c"_qs);
+    QCOMPARE(m_model->value(1, 0), QVariant(qint64(3)));
+
+    // A failing later statement fails the load, and the connection goes on working.
+    try {
+        loadPostgres(u"SELECT 1 AS a; SELECT * FROM nosuch"_qs);
+        QFAIL("no error");
+    } catch (const ControlError &e) {
+        QVERIFY2(e.description.startsWith(u"[42P01] "_qs), qPrintable(e.description));
+    }
+    QCOMPARE(m_model->rowCount(), 2);
+    loadPostgres(u"SELECT 'y' AS d"_qs);
+    QCOMPARE(m_model->text(0, 0), u"y"_qs);
+}
+
+void tst_Recordset::postgresLoadsWhileADriverQueryIsHalfRead()
+{
+    REQUIRE_POSTGRES();
+    QSqlQuery reading(postgres());
+    reading.setForwardOnly(true);
+    QVERIFY_SQL(reading, exec(u"SELECT n FROM generate_series(1, 100000) n"_qs));
+    QVERIFY(reading.next());
+    loadPostgres(u"SELECT 2 AS two"_qs);
+    QCOMPARE(m_model->rowCount(), 1);
+    QCOMPARE(m_model->text(0, 0), u"2"_qs);
+}
+
+void tst_Recordset::postgresRefusesCopyAndStaysUsable_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addRow("to client") << u"COPY (SELECT n FROM generate_series(1, 1000) n) TO STDOUT"_qs;
+    QTest::addRow("from client") << u"CREATE TEMP TABLE IF NOT EXISTS sink (n int); COPY sink FROM STDIN"_qs;
+}
+
+void tst_Recordset::postgresRefusesCopyAndStaysUsable()
+{
+    REQUIRE_POSTGRES();
+    QFETCH(QString, sql);
+    QVERIFY_THROWS_EXCEPTION(ControlError, loadPostgres(sql));
+    QCOMPARE(m_model->rowCount(), 6);
+    loadPostgres(u"SELECT 3 AS three"_qs);
+    QCOMPARE(m_model->text(0, 0), u"3"_qs);
+}
+
+void tst_Recordset::postgresFailureKeepsRowsAndGivesSqlState_data()
+{
+    // An all-digit SQLSTATE is a number, as the driver's native code always is.
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("description");
+    QTest::addRow("missing table") << u"SELECT * FROM nosuch"_qs << int(ControlError::DatabaseFailure)
+                                   << u"[42P01] ERROR: relation \"nosuch\" does not exist"_qs;
+    QTest::addRow("syntax") << u"SELEC 1"_qs << 42601 << u"ERROR: syntax error at or near \"SELEC\""_qs;
+    QTest::addRow("fails after some rows")
+            << u"SELECT 10 / (3 - n) FROM generate_series(1, 5) n"_qs << 22012 << u"ERROR: division by zero"_qs;
+}
+
+void tst_Recordset::postgresFailureKeepsRowsAndGivesSqlState()
+{
+    REQUIRE_POSTGRES();
+    QFETCH(QString, sql);
+    QFETCH(int, number);
+    QFETCH(QString, description);
+    m_model->setSort(u"code"_qs);
+    const QList<qint64> sorted = ids();
+    QSignalSpy aboutToReset(m_model.get(), &QAbstractItemModel::modelAboutToBeReset);
+
+    ControlError error(0, QString());
+    try {
+        loadPostgres(sql);
+        QFAIL("no error");
+    } catch (const ControlError &e) {
+        error = e;
+    }
+    QCOMPARE(error.number, number);
+    QVERIFY2(error.description.startsWith(description), qPrintable(error.description));
+    QCOMPARE(aboutToReset.count(), 0);
+    QCOMPARE(ids(), sorted);
+    QCOMPARE(m_model->sort(), u"code"_qs);
+
+    // The driver's own path gives the same number and words.
+    QSqlQuery query(postgres());
+    query.setForwardOnly(true);
+    if (query.exec(sql)) {
+        while (query.next())
+            continue; // a failure after the first rows shows only while fetching
+    }
+    QVERIFY(query.lastError().isValid());
+    const ControlError viaDriver = ControlError::fromSqlError(query.lastError());
+    QCOMPARE(viaDriver.number, number);
+    QVERIFY2(viaDriver.description.startsWith(description), qPrintable(viaDriver.description));
+
+    // The connection is still usable.
+    loadPostgres(u"SELECT 1 AS one"_qs);
+    QCOMPARE(m_model->rowCount(), 1);
+}
+
+void tst_Recordset::postgresMatchesGenericPathOnWorkOrders()
+{
+    REQUIRE_POSTGRES();
+    const QString sql = u"SELECT * FROM vw_QX_WorkOrdersGrid ORDER BY WO_Nbr"_qs;
+    Recordset generic;
+    QSqlQuery query(postgres());
+    query.setForwardOnly(true);
+    QVERIFY_SQL(query, exec(sql));
+    generic.load(query);
+    loadPostgres(sql);
+
+    QCOMPARE(m_model->rowCount(), generic.rowCount());
+    QVERIFY(m_model->rowCount() >= 400);
+    QCOMPARE(m_model->fieldCount(), 13);
+    QCOMPARE(m_model->fieldCount(), generic.fieldCount());
+    for (int field = 0; field < m_model->fieldCount(); ++field) {
+        QCOMPARE(m_model->fieldName(field), generic.fieldName(field));
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            if (m_model->value(row, field) != generic.value(row, field)
+                || m_model->value(row, field).typeId() != generic.value(row, field).typeId()) {
+                QFAIL(qPrintable(u"%1 differs in row %2: \"%3\" here, \"%4\" through QSqlQuery"_qs.arg(
+                        m_model->fieldName(field), QString::number(row), m_model->text(row, field),
+                        generic.text(row, field))));
+            }
+        }
+    }
+    // The priority sort that a header click asks for orders both alike.
+    m_model->setSort(u"Priority DESC, DateLoaded"_qs);
+    generic.setSort(u"Priority DESC, DateLoaded"_qs);
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        QCOMPARE(m_model->bookmark(row), generic.bookmark(row));
 }
 
 QTEST_GUILESS_MAIN(tst_Recordset)
