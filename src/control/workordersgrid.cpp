@@ -17,7 +17,8 @@
 #include "views/viewselection.h"
 
 #include <QHeaderView>
-#include <QIcon>
+#include <QApplication>
+#include <QPixmap>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -87,7 +88,11 @@ void WorkOrdersGridPrivate::createChildren()
 
     Image1 = new QLabel(q);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(QIcon(QStringLiteral(":/orvantel/logo.png")).pixmap(QSize(186, 34)));
+    // The logo comes at 186 x 34 and twice that for high-density screens.
+    const bool dense = qApp->devicePixelRatio() > 1.0;
+    QPixmap logo(dense ? QStringLiteral(":/orvantel/logo@2x.png") : QStringLiteral(":/orvantel/logo.png"));
+    logo.setDevicePixelRatio(dense ? 2.0 : 1.0);
+    Image1->setPixmap(logo);
     placeTwips(Image1, 0, 0, 2790, 510);
 
     static const char *const captions[] = {"Open WOs", "Upcoming PMs", "History", "Linked Files"};

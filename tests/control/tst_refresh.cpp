@@ -26,39 +26,32 @@ namespace {
 /// A small plant whose every row the tests know.
 void fillTinyPlant(const QString &path)
 {
-    const QString name = QStringLiteral("tiny-plant");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        DemoData::createSchema(db);
-        QSqlQuery q(db);
-        const char *const statements[] = {
-            "INSERT INTO GS_Divisions (DivisionID) VALUES ('D1'), ('D2')",
-            "INSERT INTO GS_Departments (DepartmentID, DivisionID) VALUES ('M1', 'D1'), ('M2', 'D2')",
-            "INSERT INTO GS_Assets (AssetCode, Descr, DivisionID, DepartmentID) VALUES "
-            "('A1', 'Pump', 'D1', 'M1'), ('A2', 'Fan', 'D1', 'M1'), ('B1', 'Press', 'D2', 'M2'), "
-            "('P1', 'Mixer', 'D2', 'M2'), ('O''Q', 'Quoted', 'D1', 'M1')",
-            "INSERT INTO GS_Users (UserID, Name) VALUES ('JDOE', 'John Doe')",
-            // WO_Nbr, asset, status, IsPM, priority
-            "INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, RequestedBy, "
-            "WorkRequest, DivisionID, DepartmentID) VALUES "
-            "(101, 'A1', 0, 0, 1, '2026-01-01 08:00:00', 'JDOE', 'open a1', 'D1', 'M1'),"
-            "(102, 'A2', 1, 0, 2, '2026-01-02 08:00:00', 'JDOE', 'open a2', 'D1', 'M1'),"
-            "(103, 'B1', 2, 0, 3, '2026-01-03 08:00:00', 'JDOE', 'open b1', 'D2', 'M2'),"
-            "(104, 'A1', 0, 1, 3, '2026-01-04 08:00:00', 'JDOE', 'pm a1', 'D1', 'M1'),"
-            "(105, 'B1', 3, 0, 4, '2026-01-05 08:00:00', 'JDOE', 'done b1', 'D2', 'M2'),"
-            "(106, 'A2', 4, 0, 5, '2026-01-06 08:00:00', 'JDOE', 'closed a2', 'D1', 'M1'),"
-            "(107, 'P1', 0, 0, 2, '2026-01-07 08:00:00', 'JDOE', 'open p1', 'D2', 'M2'),"
-            "(108, 'O''Q', 1, 0, 1, '2026-01-08 08:00:00', 'JDOE', 'open quoted', 'D1', 'M1')",
-            "INSERT INTO GS_LinkedFiles (AssetCode, DocType, DocDescr, FileName) VALUES "
-            "('A1', 'Photo', 'Front', 'a1.png'), ('B1', 'Manual', 'Press manual', 'b1 manual.pdf')",
-        };
-        for (const char *sql : statements)
-            QVERIFY_SQL(q, exec(QString::fromLatin1(sql)));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    createSqliteSchema(path);
+    static const char *const statements[] = {
+        "INSERT INTO GS_Divisions (DivisionID) VALUES ('D1'), ('D2')",
+        "INSERT INTO GS_Departments (DepartmentID, DivisionID) VALUES ('M1', 'D1'), ('M2', 'D2')",
+        "INSERT INTO GS_Assets (AssetCode, Descr, DivisionID, DepartmentID) VALUES "
+        "('A1', 'Pump', 'D1', 'M1'), ('A2', 'Fan', 'D1', 'M1'), ('B1', 'Press', 'D2', 'M2'), "
+        "('P1', 'Mixer', 'D2', 'M2'), ('O''Q', 'Quoted', 'D1', 'M1')",
+        "INSERT INTO GS_Users (UserID, Name) VALUES ('JDOE', 'John Doe')",
+        // WO_Nbr, asset, status, IsPM, priority
+        "INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, RequestedBy, "
+        "WorkRequest, DivisionID, DepartmentID) VALUES "
+        "(101, 'A1', 0, 0, 1, '2026-01-01 08:00:00', 'JDOE', 'open a1', 'D1', 'M1'),"
+        "(102, 'A2', 1, 0, 2, '2026-01-02 08:00:00', 'JDOE', 'open a2', 'D1', 'M1'),"
+        "(103, 'B1', 2, 0, 3, '2026-01-03 08:00:00', 'JDOE', 'open b1', 'D2', 'M2'),"
+        "(104, 'A1', 0, 1, 3, '2026-01-04 08:00:00', 'JDOE', 'pm a1', 'D1', 'M1'),"
+        "(105, 'B1', 3, 0, 4, '2026-01-05 08:00:00', 'JDOE', 'done b1', 'D2', 'M2'),"
+        "(106, 'A2', 4, 0, 5, '2026-01-06 08:00:00', 'JDOE', 'closed a2', 'D1', 'M1'),"
+        "(107, 'P1', 0, 0, 2, '2026-01-07 08:00:00', 'JDOE', 'open p1', 'D2', 'M2'),"
+        "(108, 'O''Q', 1, 0, 1, '2026-01-08 08:00:00', 'JDOE', 'open quoted', 'D1', 'M1')",
+        "INSERT INTO GS_LinkedFiles (AssetCode, DocType, DocDescr, FileName) VALUES "
+        "('A1', 'Photo', 'Front', 'a1.png'), ('B1', 'Manual', 'Press manual', 'b1 manual.pdf')",
+    };
+    QStringList sql;
+    for (const char *statement : statements)
+        sql << QString::fromLatin1(statement);
+    execSqlite(path, sql);
 }
 
 QList<int> shownNumbers(DataGrid *grid)

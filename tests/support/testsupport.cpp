@@ -113,6 +113,18 @@ QString createSqliteDatabase(const QString &dir, const QString &name, const Orva
     return path;
 }
 
+void createSqliteSchema(const QString &path)
+{
+    const QString name = QStringLiteral("testsupport-schema");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        Orvantel::DemoData::createSchema(db);
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 void execSqlite(const QString &path, const QStringList &statements)
 {
     const QString name = QStringLiteral("testsupport-sqlite");

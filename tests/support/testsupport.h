@@ -71,6 +71,9 @@ void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs = 1
 QString createSqliteDatabase(const QString &dir, const QString &name = QStringLiteral("maint.db"),
                              const Orvantel::DemoData::Options &options = Orvantel::DemoData::Options());
 
+/// A new SQLite file at path holding the maintenance schema and no rows.
+void createSqliteSchema(const QString &path);
+
 /// Runs statements on a SQLite file through a connection of its own; a failing
 /// statement fails the test and prints the driver's error.
 void execSqlite(const QString &path, const QStringList &statements);

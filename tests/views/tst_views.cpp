@@ -27,16 +27,7 @@ namespace {
 /// Work orders 201..206 with known priorities, statuses and assets.
 void fillPlant(const QString &path)
 {
-    {
-        const QString name = QStringLiteral("views-schema");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            DemoData::createSchema(db);
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
+    createSqliteSchema(path);
     execSqlite(path, {
         QStringLiteral("INSERT INTO GS_Divisions (DivisionID) VALUES ('D1')"),
         QStringLiteral("INSERT INTO GS_Departments (DepartmentID, DivisionID) VALUES ('M1', 'D1')"),
