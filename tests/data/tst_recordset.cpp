@@ -1,23 +1,25 @@
+#include "data/connectionstring.h"
 #include "data/controlerror.h"
+#include "data/database.h"
 #include "data/recordset.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
-#include <QSqlDatabase>
 #include <QSqlDriver>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "testsupport.h"
 
+#include <algorithm>
 #include <memory>
+#include <numeric>
 
 using namespace Orvantel;
 
-/// Loads through the SQLite fast path or through the generic QSqlQuery path.
-enum class Loader { Sqlite, Generic };
+/// Loads through the SQLite fast path, the generic QSqlQuery path or the PostgreSQL fast path.
+enum class Loader { Sqlite, Generic, Postgres };
 Q_DECLARE_METATYPE(Loader)
 
 class tst_Recordset : public QObject
@@ -30,42 +32,29 @@ private Q_SLOTS:
     void cleanup();
     void cleanupTestCase();
 
-    void loadKeepsTypesAndText_data() { loaders(); }
+    void loadKeepsTypesAndText_data();
     void loadKeepsTypesAndText();
-    void sortOrdersStably_data();
-    void sortOrdersStably();
-    void sortAgreesWithPairwiseOrder_data();
-    void sortAgreesWithPairwiseOrder();
+    void sortOrdersStablyOrThrowsAndKeepsOrder_data();
+    void sortOrdersStablyOrThrowsAndKeepsOrder();
+    void radixSortAgreesWithStableSort_data();
+    void radixSortAgreesWithStableSort();
     void sortKeepsBookmarksAndPersistentIndexes();
-    void invalidSortThrowsAndKeepsOrder_data();
-    void invalidSortThrowsAndKeepsOrder();
-    void loadReplacesRowsInOneResetOrNotAtAll_data() { loaders(); }
-    void loadReplacesRowsInOneResetOrNotAtAll();
-    void emptyResultKeepsFieldNames_data() { loaders(); }
-    void emptyResultKeepsFieldNames();
-    void repeatedAndLongTextsReadBack();
+    void failedLoadKeepsRowsUntilTheNextLoad_data();
+    void failedLoadKeepsRowsUntilTheNextLoad();
 
     void postgresLoadsTypes_data();
     void postgresLoadsTypes();
-    void postgresEmptyResultKeepsFieldNames();
-    void postgresKeepsTheLastStatementsRows();
-    void postgresLoadsWhileADriverQueryIsHalfRead();
-    void postgresRefusesCopyAndStaysUsable_data();
-    void postgresRefusesCopyAndStaysUsable();
-    void postgresFailureKeepsRowsAndGivesSqlState_data();
-    void postgresFailureKeepsRowsAndGivesSqlState();
     void postgresMatchesGenericPathOnWorkOrders();
 
 private:
-    void loaders();
     void load(Loader loader, const QString &sql);
     QList<qint64> ids() const;
-    /// The PostgreSQL test database (demo schema, a few hundred work orders), made on first use.
+    /// The PostgreSQL test database (the demo plant), made on first use.
     QSqlDatabase postgres();
-    void loadPostgres(const QString &sql);
 
     QTemporaryDir m_dir;
-    QSqlDatabase m_db;
+    std::unique_ptr<Database> m_sqlite;
+    std::unique_ptr<Database> m_postgres;
     QString m_pgName;
     std::unique_ptr<Recordset> m_model;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
@@ -76,15 +65,14 @@ static const QString Items = u"SELECT id, code, qty, name, grp, mixed FROM items
 void tst_Recordset::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"tst_recordset"_qs);
-    m_db.setDatabaseName(m_dir.filePath(u"items.db"_qs));
-    QVERIFY2(m_db.open(), qPrintable(m_db.lastError().text()));
-    QSqlQuery q(m_db);
-    QVERIFY_SQL(q, exec(u"CREATE TABLE items (id INTEGER, code TEXT, qty, name TEXT, grp TEXT, mixed)"_qs));
-    QVERIFY_SQL(q,
-                exec(u"INSERT INTO items VALUES (1, 'b', 10, 'Pump', 'x', '10'), (2, 'A', 2.5, NULL, 'y', 9), "
-                     "(3, 'a', NULL, 'valve', 'x', 'abc'), (4, 'C', 10, 'pump', 'y', NULL), "
-                     "(5, 'b', -1, 'Älter Größe 日本', 'x', 9.5), (6, '_z', 3, '', 'y', '9')"_qs));
+    const QString path = m_dir.filePath(u"items.db"_qs);
+    TestSupport::execSqlite(path,
+                            {u"CREATE TABLE items (id INTEGER, code TEXT, qty, name TEXT, grp TEXT, mixed)"_qs,
+                             u"INSERT INTO items VALUES (1, 'b', 10, 'Pump', 'x', '10'), (2, 'A', 2.5, NULL, 'y', 9), "
+                             "(3, 'a', NULL, 'valve', 'x', 'abc'), (4, 'C', 10, 'pump', 'y', NULL), "
+                             "(5, 'b', -1, 'Älter Größe 日本', 'x', 9.5), (6, '_z', 3, '', 'y', '9')"_qs});
+    m_sqlite = std::make_unique<Database>(ConnectionString::build({u"sqlite:"_qs + path, {}, {}, {}}));
+    m_sqlite->open();
 }
 
 void tst_Recordset::init()
@@ -103,60 +91,37 @@ void tst_Recordset::cleanup()
 
 void tst_Recordset::cleanupTestCase()
 {
-    m_db.close();
-    m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(u"tst_recordset"_qs);
-    if (!m_pgName.isEmpty()) {
-        QSqlDatabase::database(u"tst_recordset_pg"_qs, false).close();
-        QSqlDatabase::removeDatabase(u"tst_recordset_pg"_qs);
+    m_sqlite.reset();
+    m_postgres.reset();
+    if (!m_pgName.isEmpty())
         TestSupport::PgServer::dropDatabase(m_pgName);
-    }
-}
-
-void tst_Recordset::loaders()
-{
-    QTest::addColumn<Loader>("loader");
-    QTest::addRow("sqlite handle") << Loader::Sqlite;
-    QTest::addRow("QSqlQuery") << Loader::Generic;
 }
 
 void tst_Recordset::load(Loader loader, const QString &sql)
 {
     if (loader == Loader::Sqlite) {
-        m_model->loadSqlite(*static_cast<sqlite3 *const *>(m_db.driver()->handle().constData()), sql);
-        return;
+        m_model->loadSqlite(*static_cast<sqlite3 *const *>(m_sqlite->database().driver()->handle().constData()), sql);
+    } else if (loader == Loader::Postgres) {
+        m_model->loadPostgres(*static_cast<PGconn *const *>(postgres().driver()->handle().constData()), sql);
+    } else {
+        QSqlQuery query(m_sqlite->database());
+        query.setForwardOnly(true);
+        query.exec(sql);
+        m_model->load(query);
     }
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    query.exec(sql);
-    m_model->load(query);
 }
 
 QSqlDatabase tst_Recordset::postgres()
 {
-    if (m_pgName.isEmpty()) {
-        DemoData::Options options;
-        options.workOrders = 400;
-        options.linkedFiles = 10;
-        m_pgName = TestSupport::PgServer::createDatabase(u"tst_recordset"_qs, &options);
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_qs, u"tst_recordset_pg"_qs);
-        db.setHostName(TestSupport::PgServer::host());
-        db.setPort(TestSupport::PgServer::port());
-        db.setUserName(TestSupport::PgServer::user());
-        db.setPassword(TestSupport::PgServer::password());
-        db.setDatabaseName(m_pgName);
-        if (!db.open())
-            qFatal("cannot open %s: %s", qPrintable(m_pgName), qPrintable(db.lastError().text()));
+    if (!m_postgres) {
+        const DemoData::Options demoPlant;
+        m_pgName = TestSupport::PgServer::createDatabase(u"tst_recordset"_qs, &demoPlant);
+        m_postgres = std::make_unique<Database>(
+                ConnectionString::build({TestSupport::PgServer::serverName(), m_pgName, TestSupport::PgServer::user(),
+                                         TestSupport::PgServer::password()}));
+        m_postgres->open();
     }
-    return QSqlDatabase::database(u"tst_recordset_pg"_qs, false);
-}
-
-void tst_Recordset::loadPostgres(const QString &sql)
-{
-    // A handle of another type passes null, which loadPostgres() refuses.
-    const QVariant handle = postgres().driver()->handle();
-    const bool pgconn = qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0;
-    m_model->loadPostgres(pgconn ? *static_cast<PGconn *const *>(handle.constData()) : nullptr, sql);
+    return m_postgres->database();
 }
 
 QList<qint64> tst_Recordset::ids() const
@@ -167,29 +132,30 @@ QList<qint64> tst_Recordset::ids() const
     return result;
 }
 
+void tst_Recordset::loadKeepsTypesAndText_data()
+{
+    QTest::addColumn<Loader>("loader");
+    QTest::addRow("sqlite handle") << Loader::Sqlite;
+    QTest::addRow("QSqlQuery") << Loader::Generic;
+}
+
 void tst_Recordset::loadKeepsTypesAndText()
 {
     QFETCH(Loader, loader);
-    load(loader, Items + u" LIMIT 5"_qs);
-    QCOMPARE(m_model->rowCount(), 5);
-    QCOMPARE(m_model->fieldIndex(u"NAME"_qs), 3);
-    QCOMPARE(m_model->headerData(2, Qt::Horizontal).toString(), u"qty"_qs);
-
-    const int qty = m_model->fieldIndex(u"qty"_qs);
+    load(loader, Items);
+    QCOMPARE(m_model->rowCount(), 6);
+    const int qty = m_model->fieldIndex(u"QTY"_qs);
     QCOMPARE(m_model->value(0, qty).typeId(), QMetaType::LongLong);
     QCOMPARE(m_model->value(1, qty).typeId(), QMetaType::Double);
     QCOMPARE(m_model->data(m_model->index(1, qty)), QVariant(u"2.5"_qs));
-
-    const QModelIndex null = m_model->index(2, qty);
     QVERIFY(m_model->isNull(2, qty));
-    QVERIFY(!m_model->data(null).isValid());
-    QVERIFY(!m_model->data(null, Qt::EditRole).isValid());
-
+    QVERIFY(!m_model->data(m_model->index(2, qty)).isValid());
     QCOMPARE(m_model->text(4, 3), u"Älter Größe 日本"_qs);
-    QCOMPARE(m_model->data(m_model->index(4, 3), Recordset::BookmarkRole), QVariant(4));
+    QCOMPARE(m_model->text(5, 3), QString());
+    QVERIFY(!m_model->isNull(5, 3));
 }
 
-void tst_Recordset::sortOrdersStably_data()
+void tst_Recordset::sortOrdersStablyOrThrowsAndKeepsOrder_data()
 {
     QTest::addColumn<QString>("sort");
     QTest::addColumn<QList<qint64>>("order");
@@ -203,21 +169,32 @@ void tst_Recordset::sortOrdersStably_data()
     QTest::addRow("two fields, blanks, ASC") << u" grp DESC ,code ASC "_qs << QList<qint64> {6, 2, 4, 3, 1, 5};
     QTest::addRow("bracketed name") << u"[code] DESC"_qs << QList<qint64> {4, 1, 5, 2, 3, 6};
     QTest::addRow("empty restores loaded order") << QString() << QList<qint64> {1, 2, 3, 4, 5, 6};
+    // No order: the sort is refused.
+    QTest::addRow("unknown field") << u"nosuch"_qs << QList<qint64>();
+    QTest::addRow("second field unknown") << u"code, nosuch DESC"_qs << QList<qint64>();
+    QTest::addRow("empty item") << u"code,,id"_qs << QList<qint64>();
 }
 
-void tst_Recordset::sortOrdersStably()
+void tst_Recordset::sortOrdersStablyOrThrowsAndKeepsOrder()
 {
     QFETCH(QString, sort);
     QFETCH(QList<qint64>, order);
     QSignalSpy reset(m_model.get(), &QAbstractItemModel::modelReset);
-    QSignalSpy layout(m_model.get(), &QAbstractItemModel::layoutChanged);
-
     m_model->setSort(u"name DESC"_qs);
-    m_model->setSort(sort);
+    if (order.isEmpty()) {
+        order = ids();
+        try {
+            m_model->setSort(sort);
+            QFAIL("no error");
+        } catch (const ControlError &e) {
+            QCOMPARE(e.number, int(ControlError::InvalidSort));
+        }
+        QCOMPARE(m_model->sort(), u"name DESC"_qs);
+    } else {
+        m_model->setSort(sort);
+    }
     QCOMPARE(ids(), order);
-    QCOMPARE(m_model->sort(), sort);
     QCOMPARE(reset.count(), 0);
-    QCOMPARE(layout.count(), 2);
 }
 
 /// The documented order, one pair of cells at a time.
@@ -234,148 +211,118 @@ static int compareValues(const QVariant &a, const QVariant &b)
     return threeWay(a.toString().toUtf8().toLower(), b.toString().toUtf8().toLower());
 }
 
-void tst_Recordset::sortAgreesWithPairwiseOrder_data()
+void tst_Recordset::radixSortAgreesWithStableSort_data()
 {
     QTest::addColumn<QString>("sort");
-    for (const char *sort :
-         {"t", "t DESC", "n", "n DESC", "g, t DESC, n", "n, g DESC", "p", "p DESC", "p DESC, g, n DESC"})
+    for (const char *sort : {"t DESC", "g, t DESC, n", "p DESC, g, n DESC"})
         QTest::addRow("%s", sort) << QString::fromLatin1(sort);
 }
 
-void tst_Recordset::sortAgreesWithPairwiseOrder()
+void tst_Recordset::radixSortAgreesWithStableSort()
 {
     QFETCH(QString, sort);
-    // Long shared prefixes, ASCII case variants, NULLs, mixed types, integers beyond 2^53,
-    // and a priority-like column of a few small integers of either sign.
+    // Enough rows for radix passes, also within the ties of a first key. Long shared prefixes,
+    // ASCII case variants, NULLs, mixed types, integers beyond 2^53, small integers of either sign.
     load(Loader::Sqlite,
-         u"WITH RECURSIVE s(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM s WHERE x < 2999) "
+         u"WITH RECURSIVE s(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM s WHERE x < 1999) "
          "SELECT abs(random()) % 3 AS g, CASE abs(random()) % 9 WHEN 0 THEN NULL ELSE random() % 4 END AS p, "
          "'Station pump housing ' || substr('aAbB_', 1 + abs(random()) % 5, 1 + abs(random()) % 3) "
          "  || (abs(random()) % 5) AS t, "
          "CASE abs(random()) % 5 WHEN 0 THEN NULL WHEN 1 THEN random() % 10 WHEN 2 THEN (random() % 100) / 7.0 "
          "  WHEN 3 THEN 9007199254740993 + random() % 3 ELSE 'x' || (random() % 3) END AS n FROM s"_qs);
-    m_model->setSort(sort);
 
     QList<QPair<int, bool>> keys;
     for (const QString &part : sort.split(u',')) {
         const QStringList words = part.split(u' ', Qt::SkipEmptyParts);
         keys.append({m_model->fieldIndex(words.first()), words.size() > 1});
     }
-    for (int row = 0; row + 1 < m_model->rowCount(); ++row) {
-        int c = 0;
+    std::vector<int> expected(std::size_t(m_model->rowCount()));
+    std::iota(expected.begin(), expected.end(), 0);
+    std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
         for (const auto &key : keys) {
-            c = compareValues(m_model->value(row, key.first), m_model->value(row + 1, key.first));
-            if (key.second)
-                c = -c;
+            const int c = compareValues(m_model->value(a, key.first), m_model->value(b, key.first));
             if (c != 0)
-                break;
+                return key.second ? c > 0 : c < 0;
         }
-        if (c > 0 || (c == 0 && m_model->bookmark(row) > m_model->bookmark(row + 1)))
-            QFAIL(qPrintable(u"rows out of order at "_qs + QString::number(row)));
-    }
+        return false;
+    });
+
+    m_model->setSort(sort);
+    std::vector<int> actual;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        actual.push_back(m_model->bookmark(row));
+    QVERIFY(actual == expected);
 }
 
 void tst_Recordset::sortKeepsBookmarksAndPersistentIndexes()
 {
     const QPersistentModelIndex pump(m_model->index(0, 3)); // id 1
-    m_model->setSort(u"qty DESC"_qs);
-    QCOMPARE(pump.row(), 0);
     m_model->setSort(u"name"_qs);
     QCOMPARE(pump.row(), 2);
-    QCOMPARE(pump.data().toString(), u"Pump"_qs);
     m_model->sort(0, Qt::DescendingOrder);
     QCOMPARE(pump.row(), 5);
+    QCOMPARE(pump.data().toString(), u"Pump"_qs);
 
-    for (int bookmark = 0; bookmark < 6; ++bookmark) {
-        const int row = m_model->rowOfBookmark(bookmark);
-        QCOMPARE(m_model->bookmark(row), bookmark);
-        QCOMPARE(m_model->value(row, 0).toInt(), bookmark + 1);
-    }
+    for (int bookmark = 0; bookmark < 6; ++bookmark)
+        QCOMPARE(m_model->value(m_model->rowOfBookmark(bookmark), 0).toInt(), bookmark + 1);
+    QCOMPARE(m_model->data(m_model->index(0, 0), Recordset::BookmarkRole), QVariant(5));
     QCOMPARE(m_model->rowOfBookmark(6), -1);
-    QCOMPARE(m_model->rowOfBookmark(-1), -1);
 }
 
-void tst_Recordset::invalidSortThrowsAndKeepsOrder_data()
+void tst_Recordset::failedLoadKeepsRowsUntilTheNextLoad_data()
 {
-    QTest::addColumn<QString>("sort");
-    QTest::addRow("unknown") << u"nosuch"_qs;
-    QTest::addRow("second unknown") << u"code, nosuch DESC"_qs;
-    QTest::addRow("empty item") << u"code,,id"_qs;
-    QTest::addRow("direction only") << u"DESC"_qs;
+    // An all-digit SQLSTATE is a number, as the driver's native code always is.
+    QTest::addColumn<Loader>("loader");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("description");
+    const QString noSuch = u"SELECT * FROM nosuch"_qs;
+    const int failure = ControlError::DatabaseFailure;
+    QTest::addRow("sqlite handle") << Loader::Sqlite << noSuch << 1 << u"no such table: nosuch"_qs;
+    QTest::addRow("QSqlQuery") << Loader::Generic << noSuch << 1 << u"no such table: nosuch"_qs;
+    const QString copy = u"A COPY statement"_qs;
+    QTest::addRow("libpq, fails after some rows")
+            << Loader::Postgres << u"SELECT 10 / (3 - n) FROM generate_series(1, 5) n"_qs << 22012
+            << u"ERROR: division by zero"_qs;
+    QTest::addRow("libpq, later statement fails") << Loader::Postgres << u"SELECT 1 AS a; "_qs + noSuch << failure
+                                                  << u"[42P01] ERROR: relation \"nosuch\" does not exist"_qs;
+    QTest::addRow("libpq, COPY out") << Loader::Postgres << u"COPY (SELECT 1) TO STDOUT"_qs << failure << copy;
+    QTest::addRow("libpq, COPY in") << Loader::Postgres
+                                    << u"CREATE TEMP TABLE IF NOT EXISTS sink (n int); COPY sink FROM STDIN"_qs
+                                    << failure << copy;
 }
 
-void tst_Recordset::invalidSortThrowsAndKeepsOrder()
-{
-    QFETCH(QString, sort);
-    m_model->setSort(u"qty"_qs);
-    const QList<qint64> before = ids();
-    try {
-        m_model->setSort(sort);
-        QFAIL("no error");
-    } catch (const ControlError &e) {
-        QCOMPARE(e.number, int(ControlError::InvalidSort));
-    }
-    QCOMPARE(ids(), before);
-    QCOMPARE(m_model->sort(), u"qty"_qs);
-}
-
-void tst_Recordset::loadReplacesRowsInOneResetOrNotAtAll()
+void tst_Recordset::failedLoadKeepsRowsUntilTheNextLoad()
 {
     QFETCH(Loader, loader);
+    QFETCH(QString, sql);
+    QFETCH(int, number);
+    QFETCH(QString, description);
+    if (loader == Loader::Postgres)
+        REQUIRE_POSTGRES();
     m_model->setSort(u"code"_qs);
     const QList<qint64> sorted = ids();
     QSignalSpy aboutToReset(m_model.get(), &QAbstractItemModel::modelAboutToBeReset);
-    QSignalSpy inserted(m_model.get(), &QAbstractItemModel::rowsInserted);
     try {
-        load(loader, u"SELECT * FROM nosuch"_qs);
+        load(loader, sql);
         QFAIL("no error");
     } catch (const ControlError &e) {
-        QVERIFY2(e.description.contains(u"no such table: nosuch"_qs), qPrintable(e.description));
-        QCOMPARE(e.number, 1); // SQLITE_ERROR
+        QCOMPARE(e.number, number);
+        QVERIFY2(e.description.startsWith(description), qPrintable(e.description));
     }
     QCOMPARE(aboutToReset.count(), 0);
     QCOMPARE(ids(), sorted);
     QCOMPARE(m_model->sort(), u"code"_qs);
 
-    load(loader, Items);
+    // The connection stays usable. An empty result keeps its field names; over PostgreSQL
+    // the last statement's rows are the result.
+    const QString empty = u"SELECT 'y' AS AssetCode WHERE false"_qs;
+    load(loader, loader == Loader::Postgres ? u"SELECT 1 AS a; "_qs + empty : empty);
     QCOMPARE(aboutToReset.count(), 1);
-    QCOMPARE(inserted.count(), 0);
+    QCOMPARE(m_model->rowCount(), 0);
+    QCOMPARE(m_model->fieldIndex(u"ASSETCODE"_qs), 0);
     QCOMPARE(m_model->sort(), QString());
-    QCOMPARE(ids(), (QList<qint64> {1, 2, 3, 4, 5, 6}));
-}
-
-void tst_Recordset::emptyResultKeepsFieldNames()
-{
-    QFETCH(Loader, loader);
-    load(loader, u"SELECT id, code AS AssetCode FROM items WHERE 0"_qs);
-    QCOMPARE(m_model->rowCount(), 0);
-    QCOMPARE(m_model->columnCount(), 2);
-    QCOMPARE(m_model->fieldIndex(u"assetcode"_qs), 1);
     m_model->setSort(u"AssetCode DESC"_qs);
-
-    load(loader, Items);
-    m_model->clear();
-    QCOMPARE(m_model->rowCount(), 0);
-    QCOMPARE(m_model->fieldName(5), u"mixed"_qs);
-}
-
-void tst_Recordset::repeatedAndLongTextsReadBack()
-{
-    // Few distinct, a few thousand distinct, all distinct, and one text longer than 16 MiB.
-    load(Loader::Sqlite,
-         u"WITH RECURSIVE n(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM n WHERE x < 19999) "
-         "SELECT x, 'C' || (x % 37) AS c, 'M' || (x % 3000) AS m, 'U' || x AS u, "
-         "CASE x WHEN 7 THEN hex(zeroblob(8400000)) END AS big FROM n"_qs);
-    QCOMPARE(m_model->rowCount(), 20000);
-    for (int row = 0; row < 20000; ++row) {
-        if (m_model->text(row, 1) != u"C"_qs + QString::number(row % 37)
-            || m_model->text(row, 2) != u"M"_qs + QString::number(row % 3000)
-            || m_model->text(row, 3) != u"U"_qs + QString::number(row)) {
-            QFAIL(qPrintable(u"wrong text in row "_qs + QString::number(row)));
-        }
-    }
-    QCOMPARE(m_model->text(7, 4).size(), 16800000);
-    QVERIFY(m_model->isNull(8, 4));
 }
 
 void tst_Recordset::postgresLoadsTypes_data()
@@ -387,27 +334,16 @@ void tst_Recordset::postgresLoadsTypes_data()
     const int integer = QMetaType::LongLong;
     const int real = QMetaType::Double;
     const int text = QMetaType::QString;
-    QTest::addRow("int2") << u"(-7)::int2"_qs << integer << u"-7"_qs;
-    QTest::addRow("int4") << u"2147483647"_qs << integer << u"2147483647"_qs;
     QTest::addRow("int8") << u"(-9223372036854775807 - 1)::int8"_qs << integer << u"-9223372036854775808"_qs;
     QTest::addRow("oid beyond int4") << u"4000000000::oid"_qs << integer << u"4000000000"_qs;
-    QTest::addRow("float4") << u"1.5::float4"_qs << real << u"1.5"_qs;
     QTest::addRow("float8") << u"(-2.5e-10)::float8"_qs << real << u"-2.5e-10"_qs;
-    QTest::addRow("float8 infinity") << u"'-Infinity'::float8"_qs << real << u"-inf"_qs;
-    QTest::addRow("numeric") << u"12.50::numeric(6,2)"_qs << real << u"12.5"_qs;
     QTest::addRow("numeric, 15 digits") << u"123456789.012345::numeric"_qs << real << u"123456789.012345"_qs;
-    QTest::addRow("numeric, small") << u"0.000000000000000000012::numeric"_qs << real << u"1.2e-20"_qs;
     QTest::addRow("numeric, 16 digits") << u"1234567890.123456::numeric"_qs << text << u"1234567890.123456"_qs;
-    QTest::addRow("numeric NaN") << u"'NaN'::numeric"_qs << text << u"NaN"_qs;
-    QTest::addRow("bool true") << u"1 < 2"_qs << text << u"true"_qs;
-    QTest::addRow("bool false") << u"false"_qs << text << u"false"_qs;
+    QTest::addRow("bool") << u"1 < 2"_qs << text << u"true"_qs;
     QTest::addRow("timestamp(0)") << u"'2024-03-05 07:08:09.6'::timestamp(0)"_qs << text << u"2024-03-05 07:08:10"_qs;
-    QTest::addRow("date") << u"date '2024-03-05'"_qs << text << u"2024-03-05"_qs;
     QTest::addRow("non-ASCII text") << u"'Älter Größe 日本'::text"_qs << text << u"Älter Größe 日本"_qs;
-    QTest::addRow("varchar with quote") << u"'it''s'::varchar(10)"_qs << text << u"it's"_qs;
     QTest::addRow("empty text") << u"''::text"_qs << text << QString();
-    QTest::addRow("NULL integer") << u"NULL::int4"_qs << int(QMetaType::UnknownType) << QString();
-    QTest::addRow("NULL text") << u"NULL::text"_qs << int(QMetaType::UnknownType) << QString();
+    QTest::addRow("NULL") << u"NULL::int4"_qs << int(QMetaType::UnknownType) << QString();
 }
 
 void tst_Recordset::postgresLoadsTypes()
@@ -418,128 +354,14 @@ void tst_Recordset::postgresLoadsTypes()
     QFETCH(QString, text);
 
     // The second row tells a shared text or a wrong reservation apart from the first.
-    loadPostgres(u"SELECT n, "_qs + expression + u" AS v FROM generate_series(1, 2) n"_qs);
+    load(Loader::Postgres, u"SELECT n, "_qs + expression + u" AS v FROM generate_series(1, 2) n"_qs);
     QCOMPARE(m_model->rowCount(), 2);
-    QCOMPARE(m_model->fieldName(1), u"v"_qs);
     for (int row = 0; row < 2; ++row) {
         QCOMPARE(m_model->value(row, 0), QVariant(qint64(row + 1)));
         QCOMPARE(m_model->value(row, 1).typeId(), type);
         QCOMPARE(m_model->text(row, 1), text);
         QCOMPARE(m_model->isNull(row, 1), type == QMetaType::UnknownType);
     }
-}
-
-void tst_Recordset::postgresEmptyResultKeepsFieldNames()
-{
-    REQUIRE_POSTGRES();
-    loadPostgres(u"SELECT WO_Nbr, AssetCode AS \"AssetCode\" FROM WO_WorkOrders WHERE false"_qs);
-    QCOMPARE(m_model->rowCount(), 0);
-    QCOMPARE(m_model->columnCount(), 2);
-    QCOMPARE(m_model->fieldName(0), u"wo_nbr"_qs);
-    QCOMPARE(m_model->fieldIndex(u"assetcode"_qs), 1);
-    m_model->setSort(u"AssetCode DESC"_qs);
-}
-
-void tst_Recordset::postgresKeepsTheLastStatementsRows()
-{
-    REQUIRE_POSTGRES();
-    loadPostgres(u"SELECT 1 AS a; SELECT n AS b, 'x' AS c FROM generate_series(1, 3) n WHERE n > 1"_qs);
-    QCOMPARE(m_model->rowCount(), 2);
-    QCOMPARE(m_model->fieldName(1), u"c"_qs);
-    QCOMPARE(m_model->value(1, 0), QVariant(qint64(3)));
-
-    // A failing later statement fails the load, and the connection goes on working.
-    try {
-        loadPostgres(u"SELECT 1 AS a; SELECT * FROM nosuch"_qs);
-        QFAIL("no error");
-    } catch (const ControlError &e) {
-        QVERIFY2(e.description.startsWith(u"[42P01] "_qs), qPrintable(e.description));
-    }
-    QCOMPARE(m_model->rowCount(), 2);
-    loadPostgres(u"SELECT 'y' AS d"_qs);
-    QCOMPARE(m_model->text(0, 0), u"y"_qs);
-}
-
-void tst_Recordset::postgresLoadsWhileADriverQueryIsHalfRead()
-{
-    REQUIRE_POSTGRES();
-    QSqlQuery reading(postgres());
-    reading.setForwardOnly(true);
-    QVERIFY_SQL(reading, exec(u"SELECT n FROM generate_series(1, 100000) n"_qs));
-    QVERIFY(reading.next());
-    loadPostgres(u"SELECT 2 AS two"_qs);
-    QCOMPARE(m_model->rowCount(), 1);
-    QCOMPARE(m_model->text(0, 0), u"2"_qs);
-}
-
-void tst_Recordset::postgresRefusesCopyAndStaysUsable_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addRow("to client") << u"COPY (SELECT n FROM generate_series(1, 1000) n) TO STDOUT"_qs;
-    QTest::addRow("from client") << u"CREATE TEMP TABLE IF NOT EXISTS sink (n int); COPY sink FROM STDIN"_qs;
-}
-
-void tst_Recordset::postgresRefusesCopyAndStaysUsable()
-{
-    REQUIRE_POSTGRES();
-    QFETCH(QString, sql);
-    QVERIFY_THROWS_EXCEPTION(ControlError, loadPostgres(sql));
-    QCOMPARE(m_model->rowCount(), 6);
-    loadPostgres(u"SELECT 3 AS three"_qs);
-    QCOMPARE(m_model->text(0, 0), u"3"_qs);
-}
-
-void tst_Recordset::postgresFailureKeepsRowsAndGivesSqlState_data()
-{
-    // An all-digit SQLSTATE is a number, as the driver's native code always is.
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QString>("description");
-    QTest::addRow("missing table") << u"SELECT * FROM nosuch"_qs << int(ControlError::DatabaseFailure)
-                                   << u"[42P01] ERROR: relation \"nosuch\" does not exist"_qs;
-    QTest::addRow("syntax") << u"SELEC 1"_qs << 42601 << u"ERROR: syntax error at or near \"SELEC\""_qs;
-    QTest::addRow("fails after some rows")
-            << u"SELECT 10 / (3 - n) FROM generate_series(1, 5) n"_qs << 22012 << u"ERROR: division by zero"_qs;
-}
-
-void tst_Recordset::postgresFailureKeepsRowsAndGivesSqlState()
-{
-    REQUIRE_POSTGRES();
-    QFETCH(QString, sql);
-    QFETCH(int, number);
-    QFETCH(QString, description);
-    m_model->setSort(u"code"_qs);
-    const QList<qint64> sorted = ids();
-    QSignalSpy aboutToReset(m_model.get(), &QAbstractItemModel::modelAboutToBeReset);
-
-    ControlError error(0, QString());
-    try {
-        loadPostgres(sql);
-        QFAIL("no error");
-    } catch (const ControlError &e) {
-        error = e;
-    }
-    QCOMPARE(error.number, number);
-    QVERIFY2(error.description.startsWith(description), qPrintable(error.description));
-    QCOMPARE(aboutToReset.count(), 0);
-    QCOMPARE(ids(), sorted);
-    QCOMPARE(m_model->sort(), u"code"_qs);
-
-    // The driver's own path gives the same number and words.
-    QSqlQuery query(postgres());
-    query.setForwardOnly(true);
-    if (query.exec(sql)) {
-        while (query.next())
-            continue; // a failure after the first rows shows only while fetching
-    }
-    QVERIFY(query.lastError().isValid());
-    const ControlError viaDriver = ControlError::fromSqlError(query.lastError());
-    QCOMPARE(viaDriver.number, number);
-    QVERIFY2(viaDriver.description.startsWith(description), qPrintable(viaDriver.description));
-
-    // The connection is still usable.
-    loadPostgres(u"SELECT 1 AS one"_qs);
-    QCOMPARE(m_model->rowCount(), 1);
 }
 
 void tst_Recordset::postgresMatchesGenericPathOnWorkOrders()
@@ -551,28 +373,19 @@ void tst_Recordset::postgresMatchesGenericPathOnWorkOrders()
     query.setForwardOnly(true);
     QVERIFY_SQL(query, exec(sql));
     generic.load(query);
-    loadPostgres(sql);
+    load(Loader::Postgres, sql);
 
+    QVERIFY(m_model->rowCount() >= 1000);
     QCOMPARE(m_model->rowCount(), generic.rowCount());
-    QVERIFY(m_model->rowCount() >= 400);
     QCOMPARE(m_model->fieldCount(), 13);
-    QCOMPARE(m_model->fieldCount(), generic.fieldCount());
-    for (int field = 0; field < m_model->fieldCount(); ++field) {
+    for (int field = 0; field < 13; ++field) {
         QCOMPARE(m_model->fieldName(field), generic.fieldName(field));
         for (int row = 0; row < m_model->rowCount(); ++row) {
-            if (m_model->value(row, field) != generic.value(row, field)
-                || m_model->value(row, field).typeId() != generic.value(row, field).typeId()) {
-                QFAIL(qPrintable(u"%1 differs in row %2: \"%3\" here, \"%4\" through QSqlQuery"_qs.arg(
-                        m_model->fieldName(field), QString::number(row), m_model->text(row, field),
-                        generic.text(row, field))));
-            }
+            const QVariant fast = m_model->value(row, field), slow = generic.value(row, field);
+            if (fast != slow || fast.typeId() != slow.typeId())
+                QFAIL(qPrintable(m_model->fieldName(field) + u" differs in row "_qs + QString::number(row)));
         }
     }
-    // The priority sort that a header click asks for orders both alike.
-    m_model->setSort(u"Priority DESC, DateLoaded"_qs);
-    generic.setSort(u"Priority DESC, DateLoaded"_qs);
-    for (int row = 0; row < m_model->rowCount(); ++row)
-        QCOMPARE(m_model->bookmark(row), generic.bookmark(row));
 }
 
 QTEST_GUILESS_MAIN(tst_Recordset)
