@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <sqlite3.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +17,36 @@ inline QString fuzzText(const uint8_t *data, size_t size)
 }
 
 /// Stops the run with a finding when a property that must hold does not.
-#define FUZZ_ASSERT(condition)                                                                               \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "property failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__);          \
-            std::abort();                                                                                    \
-        }                                                                                                    \
+#define FUZZ_ASSERT(condition) \
+    do { \
+        if (!(condition)) { \
+            std::fprintf(stderr, "property failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+            std::abort(); \
+        } \
     } while (false)
+
+/// An in-memory SQLite database made by the given statements, kept for the whole run.
+inline sqlite3 *sqliteWith(const char *schema)
+{
+    sqlite3 *handle = nullptr;
+    sqlite3_open(":memory:", &handle);
+    sqlite3_exec(handle, schema, nullptr, nullptr, nullptr);
+    return handle;
+}
+
+/// sql must compile on db as exactly one statement without parameters: nothing a value
+/// holds may end it, add another or leave a placeholder.
+inline void requireOneStatement(sqlite3 *db, const QString &sql)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt *statement = nullptr;
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &statement, &tail) != SQLITE_OK) {
+        std::fprintf(stderr, "rejected: %s\n%s\n", sqlite3_errmsg(db), utf8.constData());
+        std::abort();
+    }
+    FUZZ_ASSERT(statement != nullptr);
+    FUZZ_ASSERT(tail == utf8.constData() + utf8.size());
+    FUZZ_ASSERT(sqlite3_bind_parameter_count(statement) == 0);
+    sqlite3_finalize(statement);
+}

@@ -181,8 +181,8 @@ private:
     std::vector<int> m_savedBookmarks;
 };
 
-GridColumn::GridColumn(DataGrid *grid, int index, const ColumnSpec &spec)
-    : m_grid(grid), m_index(index), m_spec(spec), m_widthTwips(spec.widthTwips)
+GridColumn::GridColumn(DataGrid *grid, int index, const ColumnSpec &design)
+    : m_grid(grid), m_index(index), m_spec(design), m_widthTwips(design.widthTwips)
 {
 }
 
@@ -276,8 +276,8 @@ void DataGrid::setColumns(const std::vector<ColumnSpec> &columns)
     for (int i = 0; i < int(m_columns.size()); ++i)
         setItemDelegateForColumn(i, nullptr);
     m_columns.clear();
-    for (const ColumnSpec &spec : columns)
-        m_columns.push_back(std::unique_ptr<GridColumn>(new GridColumn(this, int(m_columns.size()), spec)));
+    for (const ColumnSpec &design : columns)
+        m_columns.push_back(std::unique_ptr<GridColumn>(new GridColumn(this, int(m_columns.size()), design)));
     m_model->columnsReplaced();
     for (int i = 0; i < int(m_columns.size()); ++i) {
         setColumnHidden(i, false);

@@ -62,7 +62,7 @@ public:
 
 private:
     friend class DataGrid;
-    GridColumn(DataGrid *grid, int index, const ColumnSpec &spec);
+    GridColumn(DataGrid *grid, int index, const ColumnSpec &design);
 
     DataGrid *m_grid;
     int m_index;
