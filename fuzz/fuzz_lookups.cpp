@@ -19,11 +19,6 @@ sqlite3 *schema()
     return db;
 }
 
-void requireAccepted(const QString &sql)
-{
-    requireOneStatement(schema(), sql);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -44,9 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (!text.contains(QChar(0))) {
         const QStringList parts = text.split(u'\n');
-        requireAccepted(assetLookupStatement(parts.value(0)));
-        requireAccepted(createWorkOrderStatement(SqlDialect(Backend::Sqlite), parts.value(0), qint16(size % 7),
-                                                 parts.value(1), parts.value(2)));
+        requireOneStatement(schema(), assetLookupStatement(parts.value(0)));
+        requireOneStatement(schema(),
+                            createWorkOrderStatement(SqlDialect(Backend::Sqlite), parts.value(0), qint16(size % 7),
+                                                     parts.value(1), parts.value(2)));
     }
     return 0;
 }

@@ -20,11 +20,6 @@ sqlite3 *schema()
     return db;
 }
 
-void requireAccepted(const QString &sql)
-{
-    requireOneStatement(schema(), sql);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -38,12 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString division = parts.value(1);
     const QString department = parts.value(2);
     for (auto view : {WorkOrderQueries::OpenWorkOrders, WorkOrderQueries::History, WorkOrderQueries::NoView})
-        requireAccepted(WorkOrderQueries::workOrdersStatement(assets, view, division, department));
-    requireAccepted(WorkOrderQueries::linkedFilesStatement(assets));
-    requireAccepted(QStringLiteral("SELECT ") + SqlDialect::quoted(text));
-    requireAccepted(SqlDialect(Backend::Sqlite)
-                            .nullFallback(QStringLiteral("AssetCode"), SqlDialect::quoted(text))
-                            .prepend(QStringLiteral("SELECT "))
-                    + QStringLiteral(" FROM vw_LinkedFiles"));
+        requireOneStatement(schema(), WorkOrderQueries::workOrdersStatement(assets, view, division, department));
+    requireOneStatement(schema(), WorkOrderQueries::linkedFilesStatement(assets));
+    requireOneStatement(schema(), QStringLiteral("SELECT ") + SqlDialect::quoted(text));
+    requireOneStatement(schema(),
+                        SqlDialect(Backend::Sqlite)
+                                        .nullFallback(QStringLiteral("AssetCode"), SqlDialect::quoted(text))
+                                        .prepend(QStringLiteral("SELECT "))
+                                + QStringLiteral(" FROM vw_LinkedFiles"));
     return 0;
 }

@@ -89,7 +89,6 @@ private Q_SLOTS:
 
 private:
     WorkOrdersGrid *connectedGrid(WorkOrdersGrid &grid);
-    void writeSettings(const QByteArray &body);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_db;
@@ -118,13 +117,6 @@ WorkOrdersGrid *RefreshTest::connectedGrid(WorkOrdersGrid &grid)
     if (!grid.ConnectToServer())
         qWarning("connection failed");
     return &grid;
-}
-
-void RefreshTest::writeSettings(const QByteArray &body)
-{
-    QFile file(m_dir->path() + QStringLiteral("/OrvantelWO.ini"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[Orvantel]\n" + body);
 }
 
 void RefreshTest::statements_data()
@@ -329,7 +321,7 @@ void RefreshTest::startUp()
     QFETCH(int, rows);
     QFETCH(bool, includePM);
     if (!settings.isNull())
-        writeSettings(settings);
+        writeSettings(m_dir->path(), settings);
     WorkOrdersGrid grid;
     MessageBoxRecorder boxes;
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -346,7 +338,7 @@ void RefreshTest::startUp()
 
 void RefreshTest::startUpRunsWhenShown()
 {
-    writeSettings("DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
+    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
     QWidget host;
     auto *grid = new WorkOrdersGrid(&host);
     QVERIFY(!grid->ConnectedToDB());  // creating it opens nothing
@@ -357,7 +349,7 @@ void RefreshTest::startUpRunsWhenShown()
 
 void RefreshTest::startUpRestoresCursorAfterError()
 {
-    writeSettings("DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
+    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
     // The connection's empty query still works, loading the linked files fails row by row.
     execSqlite(m_db, {QStringLiteral("DROP VIEW vw_LinkedFiles")});
     execSqlite(m_db, {QStringLiteral("CREATE VIEW vw_LinkedFiles AS SELECT AssetCode, DocType, DocDescr, "

@@ -180,7 +180,7 @@ private:
     QString gridText(int row, const QString &field) const;
 
     std::unique_ptr<SmallPlant> m_plant;
-    std::unique_ptr<QWidget> m_host;
+    HostedControl m_control;
     WorkOrdersGrid *m_grid = nullptr;
     WorkOrdersGridPrivate *d = nullptr;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
@@ -194,7 +194,7 @@ void DialogsTest::initTestCase()
 
 void DialogsTest::cleanup()
 {
-    m_host.reset();
+    m_control.reset();
     m_boxes.reset();
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     QVERIFY(!QGuiApplication::overrideCursor());
@@ -204,21 +204,16 @@ void DialogsTest::cleanup()
 void DialogsTest::startControl(const QString &backend, qint16 refreshInterval, const QString &assetList)
 {
     m_plant = std::make_unique<SmallPlant>(backend);
-    QFile ini(m_plant->folder() + u"/OrvantelWO.ini"_qs);
-    QVERIFY(ini.open(QIODevice::WriteOnly));
     const ConnectionSettings &s = m_plant->settings;
-    ini.write(u"[Orvantel]\nDBServerName=%1\nDBDatabaseName=%2\nDBUserID=%3\nDBPassword=%4\nRefreshInterval=%5\n"
-              "AssetList=%6\nIncludePMWOs=0\n"_qs
-                      .arg(s.server, s.database, s.userId, s.password, QString::number(refreshInterval), assetList)
-                      .toUtf8());
-    ini.close();
+    writeSettings(m_plant->folder(),
+                  u"DBServerName=%1\nDBDatabaseName=%2\nDBUserID=%3\nDBPassword=%4\nRefreshInterval=%5\n"
+                  "AssetList=%6\nIncludePMWOs=0\n"_qs
+                          .arg(s.server, s.database, s.userId, s.password, QString::number(refreshInterval), assetList)
+                          .toUtf8());
     m_boxes = std::make_unique<MessageBoxRecorder>();
-    m_host = std::make_unique<QWidget>();
-    m_grid = new WorkOrdersGrid(m_host.get());
-    m_grid->resize(m_grid->sizeHint());
-    d = WorkOrdersGridPrivate::get(m_grid);
-    m_host->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_host.get()));
+    m_control.show();
+    m_grid = m_control.grid;
+    d = m_control.d;
     QVERIFY2(titles().isEmpty(), qPrintable(titles().join(u", ")));
 }
 

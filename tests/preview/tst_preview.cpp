@@ -54,7 +54,7 @@ private:
     void makeGrid();
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QWidget> m_host;
+    HostedControl m_control;
     WorkOrdersGrid *m_grid = nullptr;
     WorkOrdersGridPrivate *d = nullptr;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
@@ -70,7 +70,7 @@ void PreviewTest::init()
 
 void PreviewTest::cleanup()
 {
-    m_host.reset();
+    m_control.reset();
     m_boxes.reset();
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     m_dir.reset();
@@ -86,16 +86,10 @@ void PreviewTest::makeGrid()
     execSqlite(plant,
                {u"INSERT INTO GS_LinkedFiles (FileID, AssetCode, DocType, DocDescr, FileName) VALUES "_qs
                 + rows.join(u", "_qs)});
-    QFile settings(m_dir->path() + u"/OrvantelWO.ini"_qs);
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("[Orvantel]\nDBServerName=sqlite:plant.db\nDBDatabaseName=Maintenance\nRefreshInterval=0\n");
-    settings.close();
-    m_host = std::make_unique<QWidget>();
-    m_grid = new WorkOrdersGrid(m_host.get());
-    m_grid->resize(m_grid->sizeHint());
-    d = WorkOrdersGridPrivate::get(m_grid);
-    m_host->show(); // start-up reads the settings and connects
-    QVERIFY(QTest::qWaitForWindowExposed(m_host.get()));
+    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nDBDatabaseName=Maintenance\nRefreshInterval=0\n");
+    m_control.show(); // start-up reads the settings and connects
+    m_grid = m_control.grid;
+    d = m_control.d;
     QTest::mouseClick(d->optView[LinkedFilesView], Qt::LeftButton);
     QCOMPARE(d->TDBGrid1->rowCount(), FileNames.size());
 }

@@ -261,11 +261,8 @@ void HostileTest::lookupsAndCreationStayLiteral()
 void HostileTest::settingsFileValuesStayLiteral()
 {
     const QString code = QStringLiteral("O'Brien");
-    QFile settings(m_dir.path() + QStringLiteral("/OrvantelWO.ini"));
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("[Orvantel]\nDBServerName=sqlite:hostile.db\nRefreshInterval=30\nAssetList=" + code.toUtf8()
-                   + "\nDivision=D1\nDepartment='; DROP TABLE WO_WorkOrders; --\n");
-    settings.close();
+    writeSettings(m_dir.path(), "DBServerName=sqlite:hostile.db\nRefreshInterval=30\nAssetList=" + code.toUtf8()
+                                    + "\nDivision=D1\nDepartment='; DROP TABLE WO_WorkOrders; --\n");
     WorkOrdersGrid grid;
     MessageBoxRecorder boxes;
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -278,7 +275,7 @@ void HostileTest::settingsFileValuesStayLiteral()
     QVERIFY(grid.RefreshData());
     QCOMPARE(d->grdWorkOrders->rowCount(), 1);
     QCOMPARE(d->TDBGrid1->rowCount(), 1);
-    QFile::remove(settings.fileName());
+    QFile::remove(m_dir.path() + QStringLiteral("/OrvantelWO.ini"));
 }
 
 void HostileTest::connectionSettingsCannotAddKeys()

@@ -64,9 +64,7 @@ void LongRunTest::initTestCase()
     small.workOrders = 40;
     small.linkedFiles = 10;
     createSqliteDatabase(m_dir.path(), QStringLiteral("plant.db"), small);
-    QFile settings(m_dir.path() + QStringLiteral("/OrvantelWO.ini"));
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("[Orvantel]\nDBServerName=sqlite:plant.db\nRefreshInterval=30\n");
+    writeSettings(m_dir.path(), "DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
 }
 
 void LongRunTest::tenThousandTicks()

@@ -1,10 +1,13 @@
 #include "testsupport.h"
 
 #include "control/messagebox.h"
+#include "control/workordersgrid.h"
+#include "control/workordersgrid_p.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,6 +19,30 @@ namespace TestSupport {
 bool runningInCi()
 {
     return !qEnvironmentVariableIsEmpty("CI");
+}
+
+void writeSettings(const QString &folder, const QByteArray &keys)
+{
+    QFile file(folder + QStringLiteral("/OrvantelWO.ini"));
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(file.fileName()));
+    file.write("[Orvantel]\n" + keys);
+}
+
+void HostedControl::show()
+{
+    host = std::make_unique<QWidget>();
+    grid = new WorkOrdersGrid(host.get());
+    grid->resize(grid->sizeHint());
+    d = WorkOrdersGridPrivate::get(grid);
+    host->show();
+    QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+}
+
+void HostedControl::reset()
+{
+    host.reset();
+    grid = nullptr;
+    d = nullptr;
 }
 
 MessageBoxRecorder::MessageBoxRecorder(QObject *parent) : QObject(parent)

@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
 /// Verifies a SQL step and prints the driver's error when it fails.
 #define QVERIFY_SQL(q, stmt) QVERIFY2((q).stmt, qPrintable((q).lastError().text()))
@@ -25,9 +26,30 @@
         }                                                                                                    \
     } while (false)
 
+class WorkOrdersGrid;
+class WorkOrdersGridPrivate;
+class QWidget;
+
 namespace TestSupport {
 
 bool runningInCi();
+
+/// Writes OrvantelWO.ini into folder: section [Orvantel] followed by keys ("Key=value" lines).
+void writeSettings(const QString &folder, const QByteArray &keys);
+
+/// A control on a host window, started up the way a host starts it: by showing it.
+struct HostedControl
+{
+    /// Creates the host and the control at its design size and shows them; start-up
+    /// reads the settings file of $ORVANTEL_CONFIG_DIR.
+    void show();
+    /// Closes and destroys both.
+    void reset();
+
+    std::unique_ptr<QWidget> host;
+    WorkOrdersGrid *grid = nullptr;
+    WorkOrdersGridPrivate *d = nullptr;
+};
 
 struct ShownMessage
 {

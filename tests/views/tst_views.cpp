@@ -110,7 +110,7 @@ private:
     WorkOrdersGrid *makeGrid(qint16 refreshInterval = 30);
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QWidget> m_host;
+    HostedControl m_control;
     WorkOrdersGrid *m_grid = nullptr;
     WorkOrdersGridPrivate *d = nullptr;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
@@ -127,9 +127,7 @@ void ViewsTest::init()
 
 void ViewsTest::cleanup()
 {
-    m_host.reset();
-    m_grid = nullptr;
-    d = nullptr;
+    m_control.reset();
     m_boxes.reset();
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     m_dir.reset();
@@ -137,20 +135,10 @@ void ViewsTest::cleanup()
 
 WorkOrdersGrid *ViewsTest::makeGrid(qint16 refreshInterval)
 {
-    QFile settings(m_dir->path() + QStringLiteral("/OrvantelWO.ini"));
-    if (settings.open(QIODevice::WriteOnly))
-        settings.write("[Orvantel]\nDBServerName=sqlite:plant.db\nRefreshInterval=" + QByteArray::number(refreshInterval)
-                       + "\n");
-    settings.close();
-    m_host = std::make_unique<QWidget>();
-    m_host->resize(800, 300);
-    m_grid = new WorkOrdersGrid(m_host.get());
-    m_grid->resize(m_grid->sizeHint());
-    d = WorkOrdersGridPrivate::get(m_grid);
-    m_host->show();  // start-up reads the settings, connects and loads
-    if (!QTest::qWaitForWindowExposed(m_host.get()))
-        qWarning("host window not exposed");
-    return m_grid;
+    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nRefreshInterval=" + QByteArray::number(refreshInterval));
+    m_control.show();  // start-up reads the settings, connects and loads
+    d = m_control.d;
+    return m_grid = m_control.grid;
 }
 
 void ViewsTest::pmColumnVariantAndBack()
