@@ -181,6 +181,10 @@ int compareKeys(const SortEntry &a, const SortEntry &b)
 /// Sorts rows stably by sort keys without comparing cells one pair at a time: each step
 /// radix-sorts compact entries, then refines every run of ties by the next 8 bytes of a
 /// text, or by the next key.
+///
+/// The runs still to refine wait on a work list, not on the call stack: texts that share
+/// a long start would otherwise nest one call per 8 bytes and overflow the stack. Runs
+/// are disjoint, so the order in which they are refined does not matter.
 class RowSorter
 {
 public:
@@ -194,7 +198,15 @@ public:
         std::vector<SortEntry> entries(rows);
         for (std::size_t row = 0; row < rows; ++row)
             entries[row].bookmark = std::uint32_t(row);
-        sortRun(entries.data(), entries.data() + rows, 0, 0);
+        m_work.push_back({entries.data(), entries.data() + rows, 0, 0, false});
+        while (!m_work.empty()) {
+            const Run run = m_work.back();
+            m_work.pop_back();
+            if (run.byCells)
+                sortNumbers(run);
+            else
+                sortRun(run);
+        }
         std::vector<int> order(rows);
         for (std::size_t row = 0; row < rows; ++row)
             order[row] = int(entries[row].bookmark);
@@ -205,13 +217,27 @@ private:
     /// Below this many entries a comparison sort costs less than the radix passes.
     static constexpr std::ptrdiff_t RadixThreshold = 256;
 
-    void sortRun(SortEntry *begin, SortEntry *end, std::size_t key, std::size_t depth)
+    /// Entries still to order among themselves: by the key's 8 bytes at depth, or (byCells)
+    /// by the key's numeric cells.
+    struct Run
     {
+        SortEntry *begin;
+        SortEntry *end;
+        std::size_t key;
+        std::size_t depth;
+        bool byCells;
+    };
+
+    void sortRun(const Run &r)
+    {
+        SortEntry *const begin = r.begin;
+        SortEntry *const end = r.end;
+        const std::size_t key = r.key;
         const RecordColumn &column = m_columns[std::size_t(m_keys[key].field)];
         const bool descending = m_keys[key].descending;
         bool exact = true;
         for (SortEntry *e = begin; e != end; ++e) {
-            *e = sortEntry(column, e->bookmark, depth);
+            *e = sortEntry(column, e->bookmark, r.depth);
             exact = exact && e->exact;
         }
 
@@ -236,37 +262,62 @@ private:
             }
             if (next - run > 1) {
                 if (run->rank == 2 && !run->exact)
-                    sortRun(run, next, key, depth + 1);
+                    m_work.push_back({run, next, key, sharedDepth(column, run, next, r.depth + 1), false});
                 else if (run->rank == 1 && !exactRun)
-                    sortNumbers(run, next, key);
+                    m_work.push_back({run, next, key, 0, true});
                 else if (key + 1 < m_keys.size())
-                    sortRun(run, next, key + 1, 0);
+                    m_work.push_back({run, next, key + 1, 0, false});
             }
             run = next;
         }
     }
 
+    /// The depth from which the texts of a run of ties can differ: at least depth, further
+    /// on by whole 8-byte steps that every text of the run shares (without regard to case).
+    /// Texts with a long common start are then compared once, not step by step.
+    static std::size_t sharedDepth(const RecordColumn &column, const SortEntry *begin, const SortEntry *end,
+                                   std::size_t depth)
+    {
+        const std::size_t from = depth * 8;
+        const std::string_view first = column.text(begin->bookmark);
+        if (first.size() <= from)
+            return depth;
+        std::size_t shared = first.size() - from;
+        for (const SortEntry *e = begin + 1; e != end && shared >= 8; ++e) {
+            const std::string_view text = column.text(e->bookmark);
+            const std::size_t limit = std::min(shared, text.size() > from ? text.size() - from : 0);
+            std::size_t i = 0;
+            while (i < limit
+                   && foldCase(static_cast<unsigned char>(first[from + i]))
+                           == foldCase(static_cast<unsigned char>(text[from + i])))
+                ++i;
+            shared = i;
+        }
+        return depth + shared / 8;
+    }
+
     /// Integers beyond 2^53 can share a prefix with their neighbours: those few runs are
     /// ordered by the cells themselves.
-    void sortNumbers(SortEntry *begin, SortEntry *end, std::size_t key)
+    void sortNumbers(const Run &r)
     {
+        const std::size_t key = r.key;
         const RecordColumn &column = m_columns[std::size_t(m_keys[key].field)];
         const bool descending = m_keys[key].descending;
         const auto compare = [&column](const SortEntry &a, const SortEntry &b) {
             return compareNumbers(column, a.bookmark, b.bookmark);
         };
-        std::stable_sort(begin, end, [&](const SortEntry &a, const SortEntry &b) {
+        std::stable_sort(r.begin, r.end, [&](const SortEntry &a, const SortEntry &b) {
             const int c = compare(a, b);
             return descending ? c > 0 : c < 0;
         });
         if (key + 1 >= m_keys.size())
             return;
-        for (SortEntry *run = begin; run != end;) {
+        for (SortEntry *run = r.begin; run != r.end;) {
             SortEntry *next = run + 1;
-            while (next != end && compare(*run, *next) == 0)
+            while (next != r.end && compare(*run, *next) == 0)
                 ++next;
             if (next - run > 1)
-                sortRun(run, next, key + 1, 0);
+                m_work.push_back({run, next, key + 1, 0, false});
             run = next;
         }
     }
@@ -319,6 +370,7 @@ private:
     const std::vector<RecordColumn> &m_columns;
     const std::vector<SortKey> &m_keys;
     std::vector<SortEntry> m_scratch;
+    std::vector<Run> m_work;
 };
 
 ControlError invalidSort(const QString &detail)

@@ -38,6 +38,8 @@ private Q_SLOTS:
     void sortOrdersStablyOrThrowsAndKeepsOrder();
     void radixSortAgreesWithStableSort_data();
     void radixSortAgreesWithStableSort();
+    void sortSurvivesTextsSharingALongStart_data();
+    void sortSurvivesTextsSharingALongStart();
     void sortKeepsBookmarksAndPersistentIndexes();
     void failedLoadKeepsRowsUntilTheNextLoad_data();
     void failedLoadKeepsRowsUntilTheNextLoad();
@@ -252,6 +254,36 @@ void tst_Recordset::radixSortAgreesWithStableSort()
     for (int row = 0; row < m_model->rowCount(); ++row)
         actual.push_back(m_model->bookmark(row));
     QVERIFY(actual == expected);
+}
+
+void tst_Recordset::sortSurvivesTextsSharingALongStart_data()
+{
+    QTest::addColumn<int>("prefixBytes");
+    QTest::addColumn<int>("copies");
+    QTest::addColumn<QString>("sort");
+    QTest::addColumn<QList<qint64>>("expected");
+    // Each copy holds ids 10k+1..10k+5: prefix||'b', prefix||'a', prefix||'c', prefix, prefix||'B'.
+    QTest::addRow("4 MiB, ascending") << 4 * 1024 * 1024 << 1 << u"t"_qs << QList<qint64>{4, 2, 1, 5, 3};
+    QTest::addRow("4 MiB, descending") << 4 * 1024 * 1024 << 1 << u"t DESC"_qs << QList<qint64>{3, 1, 5, 2, 4};
+    // Enough rows sharing the start for the radix passes; copies tie and keep their loaded order.
+    QTest::addRow("64 KiB x 60, ascending")
+            << 64 * 1024 << 60 << u"t, id"_qs << QList<qint64>{4, 14, 24, 34, 44, 54, 64, 74, 84, 94};
+}
+
+void tst_Recordset::sortSurvivesTextsSharingALongStart()
+{
+    QFETCH(int, prefixBytes);
+    QFETCH(int, copies);
+    QFETCH(QString, sort);
+    QFETCH(QList<qint64>, expected);
+    load(Loader::Sqlite,
+         u"WITH RECURSIVE c(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM c WHERE k < %1), "
+         "v(n, s) AS (VALUES (1, 'b'), (2, 'a'), (3, 'c'), (4, ''), (5, 'B')) "
+         "SELECT 10 * k + n AS id, hex(zeroblob(%2)) || s AS t FROM c, v ORDER BY k, n"_qs.arg(copies - 1)
+                 .arg(prefixBytes / 2));
+    QCOMPARE(m_model->rowCount(), 5 * copies);
+    m_model->setSort(sort);
+    QCOMPARE(ids().mid(0, expected.size()), expected);
 }
 
 void tst_Recordset::sortKeepsBookmarksAndPersistentIndexes()
