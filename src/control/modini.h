@@ -3,6 +3,8 @@
 #include "orvantelworkorders_export.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 /// The settings file reader. Settings live in "OrvantelWO.ini", section [Orvantel], in the
@@ -12,16 +14,36 @@ namespace modINI {
 /// "OrvantelWO.ini" in the system settings folder.
 ORVANTELWORKORDERS_EXPORT QString settingsFilePath();
 
-/// The value of sKey in section "Orvantel" of the settings file, trimmed of blanks;
-/// sDefault (trimmed) when the file, the section or the key is missing. A key present
-/// with an empty value reads as empty.
-ORVANTELWORKORDERS_EXPORT QString ReadINI(const QString &sKey, const QString &sDefault);
+/// The largest settings file that is read (1 MiB); a real one is a few hundred bytes.
+constexpr qint64 MaxSettingsFileSize = 1024 * 1024;
 
-/// The same lookup on a file's contents (UTF-8). Section and key names match without
-/// regard to case and surrounding blanks; the first matching section and the first
-/// matching key in it count; lines starting with ';' or '#' are comments. The value is
-/// trimmed, then quotes that wholly enclose it (single or double) are dropped and the
-/// rest trimmed again. Values are read whole, whatever their length.
+/// One section of a settings file, read once. Section and key names match without regard
+/// to case and surrounding blanks; the first matching section and the first matching key
+/// in it count; lines starting with ';' or '#' are comments. Lines end at LF, CR LF or a
+/// lone CR, and a NUL ends a line's text. The contents are UTF-8, or UTF-16 when they start
+/// with its byte-order mark (a UTF-8 byte-order mark is skipped).
+class ORVANTELWORKORDERS_EXPORT Profile
+{
+public:
+    /// The section of the given file contents.
+    Profile(const QByteArray &contents, const QString &section);
+
+    /// Reads section "Orvantel" of the settings file. A missing file reads as an empty
+    /// profile (every key takes its default). Throws ControlError (UnreadableSettings) for
+    /// a file that is not a regular file (a folder, a FIFO, a device), is larger than
+    /// MaxSettingsFileSize or cannot be read; such a file is never waited on.
+    static Profile load();
+
+    /// The value of sKey, trimmed of blanks, then without quotes that wholly enclose it
+    /// (single or double) and trimmed again; sDefault (trimmed) when the key is missing. A
+    /// key present with an empty value reads as empty. Values are read whole.
+    QString ReadINI(const QString &sKey, const QString &sDefault) const;
+
+private:
+    QList<QPair<QString, QString>> m_values;
+};
+
+/// Profile(contents, section).ReadINI(key, defaultValue).
 ORVANTELWORKORDERS_EXPORT QString readProfileString(const QByteArray &contents, const QString &section,
                                                     const QString &key, const QString &defaultValue);
 

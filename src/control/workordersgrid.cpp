@@ -18,6 +18,7 @@
 
 #include <QHeaderView>
 #include <QApplication>
+#include <QDialog>
 #include <QPixmap>
 #include <QLabel>
 #include <QPushButton>
@@ -29,6 +30,7 @@
 #include <cmath>
 #include <new>
 #include <optional>
+#include <utility>
 
 using namespace Orvantel;
 
@@ -142,12 +144,15 @@ void WorkOrdersGridPrivate::createChildren()
     grdWorkOrders->column(WoPriorityColumn)->setFetchStyle(true);
     grdWorkOrders->setDataSource(Adodc1);
     placeTwips(grdWorkOrders, 0, 720, 11295, 2295);
-    QObject::connect(grdWorkOrders, &DataGrid::HeadClick, q, [this](int column) { grdWorkOrders_HeadClick(column); });
+    QObject::connect(grdWorkOrders, &DataGrid::HeadClick, q, [this](int column) {
+        guarded(QStringLiteral("grdWorkOrders HeadClick"), [&] { grdWorkOrders_HeadClick(column); });
+    });
     QObject::connect(grdWorkOrders, &DataGrid::FetchCellStyle, q,
                      [this](int bookmark, int column, CellStyle *style) {
                          grdWorkOrders_FetchCellStyle(bookmark, column, style);
                      });
-    QObject::connect(grdWorkOrders, &DataGrid::DblClick, q, [this] { grdWorkOrders_DblClick(); });
+    QObject::connect(grdWorkOrders, &DataGrid::DblClick, q,
+                     [this] { guarded(QStringLiteral("grdWorkOrders DblClick"), [this] { grdWorkOrders_DblClick(); }); });
 
     TDBGrid1 = new DataGrid(q);
     TDBGrid1->setObjectName(QStringLiteral("TDBGrid1"));
@@ -181,8 +186,8 @@ void WorkOrdersGridPrivate::optView_Click(int Index)
     if (clickSwapsGrids(m_sViewMode, Index))
         ToggleView();
     m_iViewChoice = qint16(Index);
-    if (RefreshInterval > 0)
-        q->RefreshData();
+    if (RefreshInterval > 0 && !loadAfterStartUp(WorkOrdersLoad))
+        refreshData();
 }
 
 void WorkOrdersGridPrivate::ToggleView()
@@ -190,7 +195,8 @@ void WorkOrdersGridPrivate::ToggleView()
     if (!grdWorkOrders->isHidden()) {
         grdWorkOrders->setVisible(false);
         try {
-            RefreshLinkedFiles();
+            if (!loadAfterStartUp(LinkedFilesLoad))
+                RefreshLinkedFiles();
         } catch (...) {
             // Never leave both grids hidden: the work orders stay on screen.
             grdWorkOrders->setVisible(true);
@@ -222,12 +228,7 @@ void WorkOrdersGridPrivate::viewButtonToggled(int index, bool checked)
 {
     if (!checked || m_selectingFromCode)
         return;
-    try {
-        optView_Click(index);
-    } catch (const ReportedError &) {
-    } catch (...) {
-        reportError(currentControlError(), QStringLiteral("optView_Click Error"));
-    }
+    guarded(QStringLiteral("optView_Click Error"), [&] { optView_Click(index); });
 }
 
 void WorkOrdersGridPrivate::grdWorkOrders_HeadClick(int ColIndex)
@@ -238,8 +239,10 @@ void WorkOrdersGridPrivate::grdWorkOrders_HeadClick(int ColIndex)
         GridColumn *column = grdWorkOrders->column(ColIndex);
         const QString direction = nextSortDirection(column->defaultValue());
         const int bookmark = grdWorkOrders->currentBookmark();
-        m_sSortOrder = sortOrderText(column->dataField(), direction);
-        Adodc1->recordset()->setSort(m_sSortOrder);
+        const QString sortOrder = sortOrderText(column->dataField(), direction);
+        Adodc1->recordset()->setSort(sortOrder);
+        // Kept only once it applied: a sort the results cannot take would fail every refresh.
+        m_sSortOrder = sortOrder;
         if (bookmark >= 0)
             grdWorkOrders->setCurrentBookmark(bookmark);
         column->setDefaultValue(sortState(direction));
@@ -275,8 +278,9 @@ void WorkOrdersGridPrivate::grdWorkOrders_DblClick()
             return QString();
         }
     };
-    showMessage(text(QStringLiteral("Notes")), requestTitle(text(QStringLiteral("Status")), text(QStringLiteral("WO_Nbr"))),
-                MessageStyle::Information, q);
+    const QString notes = text(QStringLiteral("Notes"));
+    const QString title = requestTitle(text(QStringLiteral("Status")), text(QStringLiteral("WO_Nbr")));
+    modal([&] { showMessage(notes, title, MessageStyle::Information, q); });
 }
 
 void WorkOrdersGridPrivate::resizeGrid()
@@ -294,33 +298,45 @@ void WorkOrdersGridPrivate::resizeGrid()
 
 void WorkOrdersGridPrivate::notify(const QString &name, void (WorkOrdersGrid::*signal)())
 {
-    Q_EMIT(q->*signal)();
-    Q_EMIT q->propertyChanged(name);
+    // A host may destroy the control in its handler of the first signal.
+    const QPointer<WorkOrdersGrid> alive(q);
+    WorkOrdersGrid *const control = q;
+    Q_EMIT(control->*signal)();
+    if (alive)
+        Q_EMIT control->propertyChanged(name);
+}
+
+void WorkOrdersGridPrivate::showDialog(QDialog *form, const std::function<void()> &show)
+{
+    const QMetaObject::Connection closing = QObject::connect(q, &QObject::destroyed, form, &QDialog::reject);
+    modal(show);
+    QObject::disconnect(closing);
 }
 
 void WorkOrdersGridPrivate::reportError(const ControlError &error, const QString &title)
 {
-    showMessage(error.messageText(), title, MessageStyle::Exclamation, q);
+    modal([&] { showMessage(error.messageText(), title, MessageStyle::Exclamation, q); });
 }
 
-void WorkOrdersGridPrivate::startUp()
+void WorkOrdersGridPrivate::readSettings()
 {
-    m_startUpDone = true;
-    std::optional<Hourglass> hourglass;
     try {
         m_iRefreshNow = 0;
         ConnectedToDB = false;
         Timer1->stop();
 
-        DBServerName = modINI::ReadINI(QStringLiteral("DBServerName"), QString());
-        DBDatabaseName = modINI::ReadINI(QStringLiteral("DBDatabaseName"), QString());
-        DBUserID = modINI::ReadINI(QStringLiteral("DBUserID"), QString());
-        DBPassword = modINI::ReadINI(QStringLiteral("DBPassword"), QString());
-        RefreshInterval = textToInt16(modINI::ReadINI(QStringLiteral("RefreshInterval"), QString()));
-        AssetList = modINI::ReadINI(QStringLiteral("AssetList"), QString());
-        IncludePMWOs = textToBool(modINI::ReadINI(QStringLiteral("IncludePMWOs"), QStringLiteral("1")));
-        Division = modINI::ReadINI(QStringLiteral("Division"), QString());
-        Department = modINI::ReadINI(QStringLiteral("Department"), QString());
+        // Read once; each value is stored as soon as it is converted, so a value that does
+        // not convert leaves the ones after it as they were.
+        const modINI::Profile settings = modINI::Profile::load();
+        DBServerName = settings.ReadINI(QStringLiteral("DBServerName"), QString());
+        DBDatabaseName = settings.ReadINI(QStringLiteral("DBDatabaseName"), QString());
+        DBUserID = settings.ReadINI(QStringLiteral("DBUserID"), QString());
+        DBPassword = settings.ReadINI(QStringLiteral("DBPassword"), QString());
+        RefreshInterval = textToInt16(settings.ReadINI(QStringLiteral("RefreshInterval"), QString()));
+        AssetList = settings.ReadINI(QStringLiteral("AssetList"), QString());
+        IncludePMWOs = textToBool(settings.ReadINI(QStringLiteral("IncludePMWOs"), QStringLiteral("1")));
+        Division = settings.ReadINI(QStringLiteral("Division"), QString());
+        Department = settings.ReadINI(QStringLiteral("Department"), QString());
 
         if (RefreshInterval > 0)
             Timer1->setInterval(int(RefreshInterval) * 1000);
@@ -328,13 +344,50 @@ void WorkOrdersGridPrivate::startUp()
             Timer1->stop();
 
         m_sViewMode = QStringLiteral("Work Orders");
+    } catch (...) {
+        m_startUpError = currentControlError();
+    }
+}
 
+bool WorkOrdersGridPrivate::loadAfterStartUp(Load load)
+{
+    if (!m_startUpPending)
+        return false;
+    m_loadsAfterStartUp |= load;
+    return true;
+}
+
+void WorkOrdersGridPrivate::postStartUp()
+{
+    QMetaObject::invokeMethod(
+            q, [this] { guarded(QStringLiteral("User Control Init Error"), [this] { finishStartUp(); }); },
+            Qt::QueuedConnection);
+}
+
+void WorkOrdersGridPrivate::finishStartUp()
+{
+    if (m_nestedLoops > 0) {
+        m_startUpPostponed = true;
+        return;
+    }
+    m_startUpPending = false;
+    const int asked = std::exchange(m_loadsAfterStartUp, 0);
+    std::optional<Hourglass> hourglass;
+    try {
+        if (m_startUpError)
+            throw *std::exchange(m_startUpError, std::nullopt);
         if (!DBServerName.isEmpty()) {
             hourglass.emplace();
-            q->ConnectToServer();
+            connectToServer();
             if (ConnectedToDB && RefreshInterval > 0) {
-                q->RefreshData();
+                refreshData();
                 RefreshLinkedFiles();
+            } else if (ConnectedToDB) {
+                // What the host asked for before there was a connection to load from.
+                if (asked & WorkOrdersLoad)
+                    refreshData();
+                if (asked & LinkedFilesLoad)
+                    RefreshLinkedFiles();
             }
             if (RefreshInterval > 0)
                 Timer1->start();
@@ -342,6 +395,8 @@ void WorkOrdersGridPrivate::startUp()
                 Timer1->stop();
             hourglass.reset();
         }
+    } catch (const ControlDestroyed &) {
+        throw;
     } catch (...) {
         hourglass.reset();
         reportError(currentControlError(), QStringLiteral("User Control Init Error"));
@@ -353,8 +408,8 @@ void WorkOrdersGridPrivate::startUp()
 void WorkOrdersGridPrivate::timerTick()
 {
     // While a refresh's error box waits for the operator, later ticks do not pile up more.
-    if (ConnectedToDB && !m_refreshErrorOpen)
-        q->RefreshData();
+    if (ConnectedToDB && m_refreshErrorsOpen == 0)
+        refreshData();
 }
 
 int WorkOrdersGridPrivate::selectedWorkOrderView() const
@@ -372,16 +427,20 @@ void WorkOrdersGridPrivate::RefreshLinkedFiles()
     Adodc2->refresh();
 }
 
-WorkOrdersGrid::WorkOrdersGrid(QWidget *parent) : QWidget(parent), d(new WorkOrdersGridPrivate(this))
+WorkOrdersGrid::WorkOrdersGrid(QWidget *parent) : WorkOrdersGrid(parent, StartUpFromSettings) {}
+
+WorkOrdersGrid::WorkOrdersGrid(QWidget *parent, StartUp startUp)
+    : QWidget(parent)
+    , d(new WorkOrdersGridPrivate(this))
 {
     d->createChildren();
-    connect(d->Timer1, &QTimer::timeout, this, [this] {
-        try {
-            d->timerTick();
-        } catch (...) {
-            // RefreshData reports its own failures; nothing may reach the event loop.
-        }
-    });
+    connect(d->Timer1, &QTimer::timeout, this,
+            [this] { d->guarded(QStringLiteral("RefreshData Error"), [this] { d->timerTick(); }); });
+    if (startUp == NoStartUp)
+        return;
+    d->readSettings();
+    d->m_startUpPending = true;
+    d->postStartUp();
 }
 
 WorkOrdersGrid::~WorkOrdersGrid() = default;
@@ -417,8 +476,10 @@ qint16 WorkOrdersGrid::RefreshNow() const
 void WorkOrdersGrid::setRefreshNow(qint16)
 {
     d->hostCall(QStringLiteral("RefreshNow"), [this] {
-        RefreshData();
-        d->RefreshLinkedFiles();
+        if (!d->loadAfterStartUp(WorkOrdersGridPrivate::WorkOrdersLoad))
+            d->refreshData();
+        if (!d->loadAfterStartUp(WorkOrdersGridPrivate::LinkedFilesLoad))
+            d->RefreshLinkedFiles();
         d->notify(QStringLiteral("RefreshNow"), &WorkOrdersGrid::RefreshNowChanged);
     });
 }
@@ -509,6 +570,16 @@ void WorkOrdersGrid::setViewChoice(qint16 iChoice)
 bool WorkOrdersGrid::ConnectToServer()
 {
     try {
+        return d->connectToServer();
+    } catch (const ControlDestroyed &) {
+        return false;
+    }
+}
+
+bool WorkOrdersGridPrivate::connectToServer()
+{
+    WorkOrdersGridPrivate *const d = this;
+    try {
         d->m_sConnectString = ConnectionString::build(
             {d->DBServerName, d->DBDatabaseName, d->DBUserID, d->DBPassword});
         d->Adodc1->setConnectionString(d->m_sConnectString);
@@ -520,15 +591,27 @@ bool WorkOrdersGrid::ConnectToServer()
         d->ConnectedToDB = true;
         return true;
     } catch (...) {
-        d->reportError(currentControlError(), QStringLiteral("ConnectToServer Error"));
-        d->RefreshInterval = 0;
+        // The box may be the last thing the control does: the host can destroy it there.
+        reportError(currentControlError(), QStringLiteral("ConnectToServer Error"));
+        RefreshInterval = 0;
         return false;
     }
 }
 
 bool WorkOrdersGrid::RefreshData()
 {
+    try {
+        return d->refreshData();
+    } catch (const ControlDestroyed &) {
+        return false;
+    }
+}
+
+bool WorkOrdersGridPrivate::refreshData()
+{
+    WorkOrdersGridPrivate *const d = this;
     d->m_bDataLoaded = true;
+    std::optional<ControlError> error;
     try {
         DataGrid *grid = d->grdWorkOrders;
         int remembered = 0;
@@ -548,11 +631,13 @@ bool WorkOrdersGrid::RefreshData()
         }
         return true;
     } catch (...) {
-        d->m_refreshErrorOpen = true;
-        d->reportError(currentControlError(), QStringLiteral("RefreshData Error"));
-        d->m_refreshErrorOpen = false;
-        return false;
+        error = currentControlError();
     }
+    // Counted, not flagged: a second failure inside this box must not end the count early.
+    ++m_refreshErrorsOpen;
+    reportError(*error, QStringLiteral("RefreshData Error"));
+    --m_refreshErrorsOpen;
+    return false;
 }
 
 QSize WorkOrdersGrid::sizeHint() const
@@ -567,14 +652,4 @@ void WorkOrdersGrid::resizeEvent(QResizeEvent *event)
         d->resizeGrid();
     } catch (...) {
     }
-}
-
-void WorkOrdersGrid::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    // Start-up runs once, when the host first shows the control: by the time the host's
-    // show() returns the control has read its settings, so what the host writes after
-    // that is what counts.
-    if (!d->m_startUpDone && !property("designMode").toBool())
-        d->startUp();
 }

@@ -42,7 +42,18 @@ class ORVANTELWORKORDERS_EXPORT WorkOrdersGrid : public QWidget
     Q_PROPERTY(qint16 ViewChoice READ ViewChoice WRITE setViewChoice NOTIFY ViewChoiceChanged)
 
 public:
+    /// Whether a new control configures itself from the settings file.
+    enum StartUp {
+        StartUpFromSettings, ///< the default: a control as a host creates it
+        NoStartUp,           ///< only drawn (a form editor): no settings read, never connects
+    };
+
+    /// Creates the control and reads the settings file into its settings, so that whatever
+    /// the host writes from here on counts. Connecting and the first load follow at the
+    /// first turn of the event loop, with the settings of that moment: creating the control
+    /// never waits on the network or on a message box.
     explicit WorkOrdersGrid(QWidget *parent = nullptr);
+    WorkOrdersGrid(QWidget *parent, StartUp startUp);
     ~WorkOrdersGrid() override;
 
     /// Server name: "sqlite:PATH", "postgresql://HOST[:PORT]", or a SQL Server name
@@ -118,7 +129,6 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     friend class WorkOrdersGridPrivate;

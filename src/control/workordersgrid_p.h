@@ -4,10 +4,15 @@
 
 #include "data/controlerror.h"
 
+#include <QPointer>
 #include <QString>
 
 #include <array>
+#include <functional>
+#include <optional>
+#include <utility>
 
+class QDialog;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -22,6 +27,13 @@ struct CellStyle;
 struct ReportedError : ControlError
 {
     explicit ReportedError(const ControlError &error) : ControlError(error) {}
+};
+
+/// The host destroyed the control inside a nested event loop (a message box, a dialog,
+/// the preview window). Thrown right after that loop returns and caught at the outermost
+/// frame of the control's own code, which then returns without touching the control.
+struct ControlDestroyed
+{
 };
 } // namespace Orvantel
 
@@ -43,16 +55,41 @@ public:
     template <typename Body>
     bool hostCall(const QString &source, Body &&body);
 
-    /// Shows an error in the style every failure uses.
+    /// Runs a call that may spin a nested event loop (a message box, a dialog, the preview
+    /// window). Throws ControlDestroyed when the host destroyed the control meanwhile, so
+    /// that no caller goes on with freed state.
+    template <typename Call>
+    void modal(Call &&call);
+
+    /// Shows one of the control's dialogs modally through show; the dialog closes as by
+    /// Cancel when the host destroys the control meanwhile. Throws ControlDestroyed.
+    void showDialog(QDialog *form, const std::function<void()> &show);
+
+    /// Shows an error in the style every failure uses. Throws ControlDestroyed.
     void reportError(const Orvantel::ControlError &error, const QString &title);
 
-    /// Reads the settings file, connects, fills both grids once and starts the refresh
-    /// timer. Runs once, when the control is first shown; a failure is reported under
-    /// "User Control Init Error".
-    void startUp();
+    /// The first steps of start-up, run by the constructor: reads the settings file into
+    /// the settings and sets up the timer. A failure is kept for finishStartUp() to report.
+    void readSettings();
+    /// The rest of start-up, at the first turn of the event loop after construction:
+    /// reports a failure of readSettings() under "User Control Init Error", or connects,
+    /// fills both grids once and starts the refresh timer with the settings of that moment.
+    void finishStartUp();
+    /// Runs finishStartUp() at the next turn of the event loop.
+    void postStartUp();
+    /// A grid load a host call asks for while start-up has yet to connect: it is left to
+    /// finishStartUp(), which fills the grids with the settings of that moment. Returns
+    /// whether the load was left (false: load now).
+    enum Load { WorkOrdersLoad = 1, LinkedFilesLoad = 2 };
+    bool loadAfterStartUp(Load load);
     /// The refresh timer's tick: refreshes the work orders while connected, unless the
     /// error box of an earlier refresh is still open.
     void timerTick();
+
+    /// RefreshData and ConnectToServer as the control calls them itself: failures are
+    /// reported in a box and give false; ControlDestroyed goes on to the caller.
+    bool refreshData();
+    bool connectToServer();
     /// Loads the linked files of the configured assets; throws ControlError.
     void RefreshLinkedFiles();
     /// The view whose filter RefreshData applies: the first selected of buttons 0 to 2.
@@ -116,8 +153,14 @@ public:
     bool m_bHideNewWO = false;
     qint16 m_iViewChoice = 0;
 
-    bool m_startUpDone = false;
-    bool m_refreshErrorOpen = false;  // a refresh's error box is on screen
+    std::optional<Orvantel::ControlError> m_startUpError; // reported by finishStartUp()
+    int m_refreshErrorsOpen = 0; // refresh error boxes on screen
+    bool m_startUpPending = false; // created, not yet connected by finishStartUp()
+    // Start-up waits while a loop of the control's own runs (a host call's error box, say),
+    // so that it never runs inside one of the control's calls.
+    int m_nestedLoops = 0;
+    bool m_startUpPostponed = false;
+    int m_loadsAfterStartUp = 0; // Load flags
     bool m_selectingFromCode = false; // selectView() runs the click handler itself
 
     // Children.
@@ -140,23 +183,48 @@ Orvantel::ControlError currentControlError();
 template <typename Handler>
 void WorkOrdersGridPrivate::guarded(const QString &title, Handler &&handler)
 {
+    std::optional<Orvantel::ControlError> error;
     try {
         handler();
+        return;
+    } catch (const Orvantel::ControlDestroyed &) {
+        return;
     } catch (const Orvantel::ReportedError &) {
+        return;
     } catch (...) {
-        reportError(currentControlError(), title);
+        error = currentControlError();
+    }
+    try {
+        reportError(*error, title);
+    } catch (const Orvantel::ControlDestroyed &) {
     }
 }
 
 template <typename Body>
 bool WorkOrdersGridPrivate::hostCall(const QString &source, Body &&body)
 {
+    WorkOrdersGrid *const control = q;
+    std::optional<Orvantel::ControlError> error;
     try {
         body();
         return true;
-    } catch (...) {
-        const Orvantel::ControlError error = currentControlError();
-        Q_EMIT q->exception(error.number, source, error.description);
+    } catch (const Orvantel::ControlDestroyed &) {
         return false;
+    } catch (...) {
+        error = currentControlError();
     }
+    Q_EMIT control->exception(error->number, source, error->description);
+    return false;
+}
+
+template <typename Call>
+void WorkOrdersGridPrivate::modal(Call &&call)
+{
+    const QPointer<WorkOrdersGrid> alive(q);
+    ++m_nestedLoops;
+    call();
+    if (!alive)
+        throw Orvantel::ControlDestroyed();
+    if (--m_nestedLoops == 0 && std::exchange(m_startUpPostponed, false))
+        postStartUp();
 }

@@ -21,6 +21,9 @@ struct ControlError : std::exception
         DatabaseFailure = 3000,
         /// A sort text naming no field of the result.
         InvalidSort = 3001,
+        /// A settings file that is there but cannot be read: not a regular file (a folder,
+        /// a FIFO, a device), larger than 1 MiB, or refused by the system.
+        UnreadableSettings = 3002,
     };
 
     ControlError(int number, QString description)

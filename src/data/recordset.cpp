@@ -813,38 +813,70 @@ int Recordset::rowOfBookmark(int bookmark) const
     return m_storage->rowOf(bookmark);
 }
 
+namespace {
+
+/// The sort keys a sort text names among a result's fields; throws InvalidSort.
+std::vector<SortKey> sortKeys(const QStringList &names, const QString &sort)
+{
+    const auto fieldIndex = [&names](const QString &name) {
+        for (int i = 0; i < names.size(); ++i) {
+            if (names.at(i).compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return -1;
+    };
+    std::vector<SortKey> keys;
+    if (sort.trimmed().isEmpty())
+        return keys;
+    const QStringList parts = sort.split(QLatin1Char(','));
+    for (const QString &part : parts) {
+        QString name = part.trimmed();
+        if (name.isEmpty())
+            throw invalidSort(QStringLiteral("The sort text lists an empty field: ") + sort);
+        bool descending = false;
+        if (fieldIndex(name) < 0) {
+            const qsizetype blank = name.lastIndexOf(QLatin1Char(' '));
+            const QString direction = blank > 0 ? name.mid(blank + 1) : QString();
+            if (direction.compare(QLatin1String("ASC"), Qt::CaseInsensitive) == 0) {
+                name = name.left(blank).trimmed();
+            } else if (direction.compare(QLatin1String("DESC"), Qt::CaseInsensitive) == 0) {
+                name = name.left(blank).trimmed();
+                descending = true;
+            }
+            if (name.size() > 2 && name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+                name = name.mid(1, name.size() - 2);
+        }
+        const int field = fieldIndex(name);
+        if (field < 0)
+            throw invalidSort(QStringLiteral("The sort names no field of the result: ") + name);
+        keys.push_back({field, descending});
+    }
+    return keys;
+}
+
+/// The row order of storage under a sort text: empty for the loaded order.
+std::vector<int> sortedOrder(const std::vector<RecordColumn> &columns, int rows, const std::vector<SortKey> &keys)
+{
+    if (keys.empty() || rows <= 0)
+        return {};
+    return RowSorter(columns, keys).sorted(std::size_t(rows));
+}
+
+std::vector<int> inverted(const std::vector<int> &order)
+{
+    std::vector<int> inverse(order.size());
+    for (std::size_t row = 0; row < order.size(); ++row)
+        inverse[std::size_t(order[row])] = int(row);
+    return inverse;
+}
+
+} // namespace
+
 void Recordset::setSort(const QString &sort)
 {
-    std::vector<SortKey> keys;
-    if (!sort.trimmed().isEmpty()) {
-        const QStringList parts = sort.split(QLatin1Char(','));
-        for (const QString &part : parts) {
-            QString name = part.trimmed();
-            if (name.isEmpty())
-                throw invalidSort(QStringLiteral("The sort text lists an empty field: ") + sort);
-            bool descending = false;
-            if (fieldIndex(name) < 0) {
-                const qsizetype blank = name.lastIndexOf(QLatin1Char(' '));
-                const QString direction = blank > 0 ? name.mid(blank + 1) : QString();
-                if (direction.compare(QLatin1String("ASC"), Qt::CaseInsensitive) == 0) {
-                    name = name.left(blank).trimmed();
-                } else if (direction.compare(QLatin1String("DESC"), Qt::CaseInsensitive) == 0) {
-                    name = name.left(blank).trimmed();
-                    descending = true;
-                }
-                if (name.size() > 2 && name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
-                    name = name.mid(1, name.size() - 2);
-            }
-            const int field = fieldIndex(name);
-            if (field < 0)
-                throw invalidSort(QStringLiteral("The sort names no field of the result: ") + name);
-            keys.push_back({field, descending});
-        }
-    }
-
-    std::vector<int> order;
-    if (!keys.empty() && m_storage->rows > 0)
-        order = RowSorter(m_storage->columns, keys).sorted(std::size_t(m_storage->rows));
+    if (sort == m_sort)
+        return; // loads keep the rows in this order already
+    std::vector<int> order = sortedOrder(m_storage->columns, m_storage->rows, sortKeys(m_storage->names, sort));
     m_sort = sort;
     applyOrder(std::move(order));
 }
@@ -875,12 +907,7 @@ void Recordset::applyOrder(std::vector<int> order)
     for (const QModelIndex &index : from)
         bookmarks.push_back(m_storage->bookmarkOf(index.row()));
 
-    std::vector<int> inverse;
-    if (!order.empty()) {
-        inverse.resize(order.size());
-        for (std::size_t row = 0; row < order.size(); ++row)
-            inverse[std::size_t(order[row])] = int(row);
-    }
+    std::vector<int> inverse = inverted(order);
     m_storage->order = std::move(order);
     m_storage->inverse = std::move(inverse);
 
@@ -1068,9 +1095,17 @@ void Recordset::replace(std::unique_ptr<Storage> storage)
 {
     for (RecordColumn &column : storage->columns)
         column.finish();
+    // New rows come in the sort in force, so they are shown in one reset: the first row
+    // after a load is the first of the sorted rows. A result that cannot take the sort
+    // comes in its loaded order, and the sort is dropped.
+    try {
+        storage->order = sortedOrder(storage->columns, storage->rows, sortKeys(storage->names, m_sort));
+    } catch (const ControlError &) {
+        m_sort.clear();
+    }
+    storage->inverse = inverted(storage->order);
     beginResetModel();
     m_storage.swap(storage);
-    m_sort.clear();
     endResetModel();
 }
 

@@ -62,7 +62,9 @@ public:
     /// "Field", "Field ASC", "Field DESC", or several of these separated by commas;
     /// blanks around names are ignored and the field is matched without regard to case.
     /// An empty text restores the loaded order. Throws ControlError (InvalidSort) for a
-    /// field that does not exist, leaving the order as it was.
+    /// field that does not exist, leaving the order as it was. The sort stays in force:
+    /// every later load comes in its order, unless the new result cannot take it (then the
+    /// sort is dropped).
     void setSort(const QString &sort);
     QString sort() const;
     /// A view's sort request, by column; an error leaves the order as it was.

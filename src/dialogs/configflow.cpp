@@ -8,7 +8,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -23,10 +22,14 @@ void WorkOrdersGridPrivate::cmdConfig_Click()
     std::optional<Hourglass> hourglass;
     try {
         form = std::make_unique<frmConfig>();
-        LookupCalls::LoadComboBox(q, m_sConnectString, form->cboDivision, QStringLiteral("GS_Divisions"),
-                                  QStringLiteral("DivisionID"), true, QString());
-        LookupCalls::LoadComboBox(q, m_sConnectString, form->cboDepartment, QStringLiteral("GS_Departments"),
-                                  QStringLiteral("DepartmentID"), true, QString());
+        modal([&] {
+            LookupCalls::LoadComboBox(q, m_sConnectString, form->cboDivision, QStringLiteral("GS_Divisions"),
+                                      QStringLiteral("DivisionID"), true, QString());
+        });
+        modal([&] {
+            LookupCalls::LoadComboBox(q, m_sConnectString, form->cboDepartment, QStringLiteral("GS_Departments"),
+                                      QStringLiteral("DepartmentID"), true, QString());
+        });
 
         form->sDBServerName = DBServerName;
         form->sDBDatabaseName = DBDatabaseName;
@@ -38,10 +41,9 @@ void WorkOrdersGridPrivate::cmdConfig_Click()
         form->cboDivision->setEditText(Division);
         form->cboDepartment->setEditText(Department);
 
-        const QPointer<WorkOrdersGrid> control(q);
-        form->ShowModal();
-        // Nothing to apply after Cancel, or when the control was destroyed meanwhile.
-        if (!control || form->sDBServerName.isEmpty())
+        showDialog(form.get(), [&] { form->ShowModal(); });
+        // Nothing to apply after Cancel.
+        if (form->sDBServerName.isEmpty())
             return;
 
         DBServerName = form->sDBServerName;
@@ -57,12 +59,14 @@ void WorkOrdersGridPrivate::cmdConfig_Click()
         if (RefreshInterval > 0) {
             hourglass.emplace();
             Timer1->setInterval(int(RefreshInterval) * 1000);
-            q->ConnectToServer();
-            q->RefreshData();
+            connectToServer();
+            refreshData();
             RefreshLinkedFiles();
             Timer1->start();
             hourglass.reset();
         }
+    } catch (const ControlDestroyed &) {
+        throw;
     } catch (...) {
         hourglass.reset();
         reportError(currentControlError(), QStringLiteral("Config Click Error"));

@@ -10,7 +10,6 @@
 #include "views/datagrid.h"
 
 #include <QComboBox>
-#include <QPointer>
 
 #include <memory>
 
@@ -36,11 +35,15 @@ void WorkOrdersGridPrivate::cmdNewWO_Click()
         form->cboAssetCode->addItems(assetListItems(AssetList));
         form->cboAssetCode->setCurrentIndex(-1);
     } else {
-        LookupCalls::LoadComboBox(q, m_sConnectString, form->cboAssetCode, QStringLiteral("GS_Assets"),
-                                  QStringLiteral("AssetCode"), false, QStringLiteral("Descr"));
+        modal([&] {
+            LookupCalls::LoadComboBox(q, m_sConnectString, form->cboAssetCode, QStringLiteral("GS_Assets"),
+                                      QStringLiteral("AssetCode"), false, QStringLiteral("Descr"));
+        });
     }
-    LookupCalls::LoadComboBox(q, m_sConnectString, form->cboRequestedBy, QStringLiteral("vw_WORequestedUsers"),
-                              QStringLiteral("UserID"), true, QStringLiteral("Name"));
+    modal([&] {
+        LookupCalls::LoadComboBox(q, m_sConnectString, form->cboRequestedBy, QStringLiteral("vw_WORequestedUsers"),
+                                  QStringLiteral("UserID"), true, QStringLiteral("Name"));
+    });
     form->cboRequestedBy->setEditText(RequestedBy);
 
     if (grdWorkOrders->rowCount() > 0) {
@@ -51,27 +54,34 @@ void WorkOrdersGridPrivate::cmdNewWO_Click()
         form->cboAssetCode->setEditText(asset.toString());
     }
 
-    const QPointer<WorkOrdersGrid> control(q);
-    form->exec();
-    // The host may have destroyed the control while the dialog was open.
-    if (!control)
-        return;
+    showDialog(form.get(), [&] { form->exec(); });
 
     const QString assetCode = ComboItemCode(form->cboAssetCode->currentText());
     if (assetCode.isEmpty())
         return;
 
-    if (!LookupCalls::ValidateAsset(q, m_sConnectString, assetCode)) {
-        showMessage(QStringLiteral("Asset Code ") + assetCode + QStringLiteral(" not found.  Work Order not created."),
-                    QStringLiteral("Invalid Asset"), MessageStyle::Exclamation, q);
+    bool valid = false;
+    modal([&] { valid = LookupCalls::ValidateAsset(q, m_sConnectString, assetCode); });
+    if (!valid) {
+        modal([&] {
+            showMessage(QStringLiteral("Asset Code ") + assetCode
+                                + QStringLiteral(" not found.  Work Order not created."),
+                        QStringLiteral("Invalid Asset"), MessageStyle::Exclamation, q);
+        });
         return;
     }
 
     const qint16 priority = workOrderPriority(form->cboPriority->currentText());
     const QString workRequest = form->txtWorkRequest->toPlainText();
     const QString requester = workOrderRequester(form->cboRequestedBy->currentText());
-    if (LookupCalls::CreateWorkOrder(q, m_sConnectString, assetCode, priority, workRequest, requester)) {
-        showMessage(QStringLiteral("Work order for asset ") + assetCode + QStringLiteral(" successfully created."),
-                    QStringLiteral("Work Order Created"), MessageStyle::Information, q);
+    bool created = false;
+    modal([&] {
+        created = LookupCalls::CreateWorkOrder(q, m_sConnectString, assetCode, priority, workRequest, requester);
+    });
+    if (created) {
+        modal([&] {
+            showMessage(QStringLiteral("Work order for asset ") + assetCode + QStringLiteral(" successfully created."),
+                        QStringLiteral("Work Order Created"), MessageStyle::Information, q);
+        });
     }
 }

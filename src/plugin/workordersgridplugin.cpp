@@ -44,11 +44,9 @@ bool WorkOrdersGridPlugin::isContainer() const
 
 QWidget *WorkOrdersGridPlugin::createWidget(QWidget *parent)
 {
-    auto *grid = new WorkOrdersGrid(parent);
-    // Inside Designer the control is only drawn: it must not read settings or connect.
-    if (m_initialized)
-        grid->setProperty("designMode", true);
-    return grid;
+    // Inside Designer (which initializes the plugin; QUiLoader does not) the control is only
+    // drawn: it must not read settings or connect, and must know that before it is made.
+    return new WorkOrdersGrid(parent, m_initialized ? WorkOrdersGrid::NoStartUp : WorkOrdersGrid::StartUpFromSettings);
 }
 
 bool WorkOrdersGridPlugin::isInitialized() const

@@ -18,6 +18,9 @@ QString aboutText(const QString &serverName, const QString &databaseName)
 
 void WorkOrdersGridPrivate::cmdAbout_Click()
 {
-    Orvantel::showMessage(Orvantel::aboutText(DBServerName, DBDatabaseName),
-                          QStringLiteral("About Orvantel Work Orders Control"), Orvantel::MessageStyle::Information, q);
+    modal([&] {
+        Orvantel::showMessage(Orvantel::aboutText(DBServerName, DBDatabaseName),
+                              QStringLiteral("About Orvantel Work Orders Control"),
+                              Orvantel::MessageStyle::Information, q);
+    });
 }

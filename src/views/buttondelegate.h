@@ -18,7 +18,7 @@ public:
                      const QModelIndex &index) override;
 
 Q_SIGNALS:
-    void clicked(const QModelIndex &index);
+    void clicked(const QPersistentModelIndex &index);
 
 private:
     QString m_text;

@@ -262,11 +262,18 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent), m_model(new GridModel(
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(false);
-    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) { Q_EMIT HeadClick(section); });
-    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
-        if (index.isValid())
-            Q_EMIT DblClick();
-    });
+    // The control's handlers of these events may open modal windows, in which the host can
+    // destroy the control and this grid with it. They therefore run from the event loop once
+    // the view's own mouse handling has returned, never inside it: Qt's item views and
+    // headers go on using their own state after emitting these signals.
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::HeadClick, Qt::QueuedConnection);
+    connect(
+            this, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) {
+                if (index.isValid())
+                    Q_EMIT DblClick();
+            },
+            Qt::QueuedConnection);
 }
 
 DataGrid::~DataGrid() = default;
@@ -284,10 +291,15 @@ void DataGrid::setColumns(const std::vector<ColumnSpec> &columns)
         applyColumnWidth(i);
         if (m_columns[size_t(i)]->isButton()) {
             auto *delegate = new ButtonDelegate(QStringLiteral("..."), this);
-            connect(delegate, &ButtonDelegate::clicked, this, [this](const QModelIndex &index) {
-                setCurrentIndex(index);
-                Q_EMIT ButtonClick(index.column());
-            });
+            connect(
+                    delegate, &ButtonDelegate::clicked, this,
+                    [this](const QPersistentModelIndex &index) {
+                        if (!index.isValid())
+                            return;
+                        setCurrentIndex(index);
+                        Q_EMIT ButtonClick(index.column());
+                    },
+                    Qt::QueuedConnection);
             setItemDelegateForColumn(i, delegate);
         }
     }

@@ -15,10 +15,10 @@ void WorkOrdersGridPrivate::TDBGrid1_ButtonClick(int)
     const QVariant value = TDBGrid1->column(LfFileNameColumn)->value();
     const QString fileName = value.isValid() ? value.toString() : QString();
     if (leavesBaseFolder(fileName)) {
-        showMessage(refusedFileNameText(fileName), QStringLiteral("Preview"), MessageStyle::Exclamation, q);
+        modal([&] { showMessage(refusedFileNameText(fileName), QStringLiteral("Preview"), MessageStyle::Exclamation, q); });
         return;
     }
-    openPreview(q, previewAddress(previewBaseUrl(), fileName));
+    modal([&] { openPreview(q, previewAddress(previewBaseUrl(), fileName)); });
 }
 
 void WorkOrdersGridPrivate::TDBGrid1_DblClick()

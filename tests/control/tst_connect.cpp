@@ -93,7 +93,7 @@ void ConnectTest::interfaceMembersInSlotOrder()
         {"ViewChoice", QMetaType::fromType<qint16>()},
     };
     QCOMPARE(mo.propertyCount() - mo.propertyOffset(), expected.size());
-    WorkOrdersGrid fresh;  // not started up: every member empty, 0 or false
+    WorkOrdersGrid fresh(nullptr, WorkOrdersGrid::NoStartUp); // every member empty, 0 or false
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaProperty p = mo.property(mo.propertyOffset() + i);
         QCOMPARE(p.name(), expected[i].first);
@@ -133,6 +133,7 @@ void ConnectTest::onlyAccessorPropertiesNotify()
     QFETCH(QVariant, value);
     QFETCH(bool, notifies);
     WorkOrdersGrid grid;
+    letStartUpFinish();
     QSignalSpy changed(&grid, &WorkOrdersGrid::propertyChanged);
     QVERIFY(grid.setProperty(name.toLatin1().constData(), value));
     QCOMPARE(grid.property(name.toLatin1().constData()), value);
@@ -147,6 +148,7 @@ void ConnectTest::onlyAccessorPropertiesNotify()
 void ConnectTest::childrenCarryTheirNames()
 {
     WorkOrdersGrid grid;
+    letStartUpFinish();
     for (const char *name : {"Image1", "lblTitle", "optView_0", "optView_1", "optView_2", "optView_3", "cmdNewWO",
                              "cmdConfig", "cmdAbout", "grdWorkOrders", "TDBGrid1", "Adodc1", "Adodc2", "Timer1"})
         QVERIFY2(grid.findChild<QObject *>(QLatin1String(name)), name);
@@ -187,6 +189,7 @@ void ConnectTest::connectBindsBothGridsWithoutRows()
 {
     QFETCH(bool, postgres);
     WorkOrdersGrid grid;
+    letStartUpFinish();
     if (postgres) {
         REQUIRE_POSTGRES();
         grid.setDBServerName(PgServer::serverName());
@@ -237,6 +240,7 @@ void ConnectTest::connectFailureIsReported()
     QFETCH(bool, postgres);
     QFETCH(QString, expectedText);
     WorkOrdersGrid grid;
+    letStartUpFinish();
     grid.setDBServerName(server);
     grid.setDBDatabaseName(database);
     if (postgres) {
@@ -267,6 +271,7 @@ void ConnectTest::connectFailureIsReported()
 void ConnectTest::connectedStaysTrueAfterLaterFailure()
 {
     WorkOrdersGrid grid;
+    letStartUpFinish();
     grid.setDBServerName(QStringLiteral("sqlite:") + m_sqlitePath);
     MessageBoxRecorder boxes;
     QVERIFY(grid.ConnectToServer());

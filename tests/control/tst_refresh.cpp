@@ -82,7 +82,8 @@ private Q_SLOTS:
     void refreshFailureIsReportedAndRowsStay();
     void startUp_data();
     void startUp();
-    void startUpRunsWhenShown();
+    void startUpConnectsAtTheFirstTurnWithTheHostsValues();
+    void startUpNeverWaitsInTheConstructor();
     void startUpRestoresCursorAfterError();
     void ticksRefreshOnlyWorkOrdersWhileConnected();
     void ticksDoNotStackErrorBoxes();
@@ -193,6 +194,7 @@ void RefreshTest::refreshLoadsTheSelectedWorkOrders()
     QFETCH(QString, department);
     QFETCH(QList<int>, expected);
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connectedGrid(grid);
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -209,6 +211,7 @@ void RefreshTest::refreshLoadsTheSelectedWorkOrders()
 void RefreshTest::refreshKeepsSortAfterRequery()
 {
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connectedGrid(grid);
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -238,6 +241,7 @@ void RefreshTest::refreshRestoresRememberedRow()
     QFETCH(int, deleteRows);
     QFETCH(int, expected);
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connectedGrid(grid);
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -253,6 +257,7 @@ void RefreshTest::refreshRestoresRememberedRow()
 void RefreshTest::refreshFailureIsReportedAndRowsStay()
 {
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connectedGrid(grid);
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -308,6 +313,9 @@ void RefreshTest::startUp_data()
                                        << "ConnectToServer Error" << 0 << -1 << "Work Orders" << false << 0 << true;
     QTest::addRow("no server name: no timer")
         << QByteArray("RefreshInterval=30\n") << "" << 30 << -1 << "Work Orders" << false << 0 << true;
+    QTest::addRow("file beyond 1 MiB is not read")
+        << QByteArray("DBServerName=sqlite:plant.db\nRefreshInterval=30\n") + QByteArray(1024 * 1024, ';')
+        << "User Control Init Error" << 0 << -1 << "" << false << 0 << false;
 }
 
 void RefreshTest::startUp()
@@ -322,10 +330,10 @@ void RefreshTest::startUp()
     QFETCH(bool, includePM);
     if (!settings.isNull())
         writeSettings(m_dir->path(), settings);
-    WorkOrdersGrid grid;
     MessageBoxRecorder boxes;
+    WorkOrdersGrid grid;
     auto *d = WorkOrdersGridPrivate::get(&grid);
-    d->startUp();
+    letStartUpFinish();
     QCOMPARE(boxes.titles(), message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(int(grid.RefreshInterval()), refreshInterval);
     QCOMPARE(d->Timer1->isActive() ? d->Timer1->interval() : -1, timerInterval);
@@ -336,15 +344,45 @@ void RefreshTest::startUp()
     QCOMPARE(grid.IncludePMWOs(), includePM);
 }
 
-void RefreshTest::startUpRunsWhenShown()
+void RefreshTest::startUpConnectsAtTheFirstTurnWithTheHostsValues()
 {
-    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
+    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nRefreshInterval=30\nAssetList=A1\n");
+    MessageBoxRecorder boxes;
     QWidget host;
     auto *grid = new WorkOrdersGrid(&host);
-    QVERIFY(!grid->ConnectedToDB());  // creating it opens nothing
+    QCOMPARE(grid->AssetList(), QStringLiteral("A1")); // read when created
+    QVERIFY(!grid->ConnectedToDB());                   // creating it opens nothing
+    // What a host (or a form loader) writes before the first turn of the event loop counts.
+    grid->setAssetList(QStringLiteral("A2,B1"));
+    grid->setViewChoice(2);
+    grid->setViewMode(QStringLiteral("Linked Files"));
     host.show();
+    letStartUpFinish();
+    QVERIFY(boxes.messages.isEmpty());
     QVERIFY(grid->ConnectedToDB());
-    QCOMPARE(WorkOrdersGridPrivate::get(grid)->grdWorkOrders->rowCount(), 5);
+    QCOMPARE(grid->ViewChoice(), qint16(2));
+    QCOMPARE(grid->ViewMode(), QStringLiteral("Linked Files"));
+    auto *workOrders = grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"));
+    auto *files = grid->findChild<DataGrid *>(QStringLiteral("TDBGrid1"));
+    QVERIFY(workOrders->isHidden());
+    QVERIFY(!files->isHidden());
+    QCOMPARE(shownNumbers(workOrders), (QList<int>{106, 105}));
+    QCOMPARE(files->rowCount(), 1); // B1's manual
+}
+
+void RefreshTest::startUpNeverWaitsInTheConstructor()
+{
+    writeSettings(m_dir->path(), "DBServerName=sqlite:missing.db\nRefreshInterval=30\n");
+    MessageBoxRecorder boxes;
+    WorkOrdersGrid grid;
+    QVERIFY(boxes.messages.isEmpty()); // a box in the constructor would have been answered by now
+    letStartUpFinish();
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("ConnectToServer Error")});
+    // Designer's instances never read the settings nor connect.
+    WorkOrdersGrid drawn(nullptr, WorkOrdersGrid::NoStartUp);
+    letStartUpFinish();
+    QCOMPARE(drawn.DBServerName(), QString());
+    QCOMPARE(boxes.messages.size(), 1);
 }
 
 void RefreshTest::startUpRestoresCursorAfterError()
@@ -354,10 +392,10 @@ void RefreshTest::startUpRestoresCursorAfterError()
     execSqlite(m_db, {QStringLiteral("DROP VIEW vw_LinkedFiles")});
     execSqlite(m_db, {QStringLiteral("CREATE VIEW vw_LinkedFiles AS SELECT AssetCode, DocType, DocDescr, "
                                 "json(FileName || '{') AS FileName FROM GS_LinkedFiles")});
-    WorkOrdersGrid grid;
     MessageBoxRecorder boxes;
+    WorkOrdersGrid grid;
     auto *d = WorkOrdersGridPrivate::get(&grid);
-    d->startUp();
+    letStartUpFinish();
     QCOMPARE(boxes.titles(), QStringList{QStringLiteral("User Control Init Error")});
     QVERIFY(!QGuiApplication::overrideCursor());
     QVERIFY(grid.ConnectedToDB());
@@ -368,6 +406,7 @@ void RefreshTest::startUpRestoresCursorAfterError()
 void RefreshTest::ticksRefreshOnlyWorkOrdersWhileConnected()
 {
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     auto *d = WorkOrdersGridPrivate::get(&grid);
     d->timerTick();  // not connected: nothing happens
@@ -387,6 +426,7 @@ void RefreshTest::ticksRefreshOnlyWorkOrdersWhileConnected()
 void RefreshTest::ticksDoNotStackErrorBoxes()
 {
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connectedGrid(grid);
     auto *d = WorkOrdersGridPrivate::get(&grid);

@@ -201,6 +201,7 @@ void PreviewTest::buttonAndDoubleClickOpenTheCurrentRowsFile()
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
         if (column != LfButtonColumn)
             QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+        QCoreApplication::processEvents(); // the grid's events reach the control from the event loop
         QCOMPARE(grid->currentRowIndex(), row);
     }
     const bool opens = row >= 0 && !refused;

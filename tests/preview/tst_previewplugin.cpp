@@ -69,9 +69,11 @@ void PreviewPluginTest::previewFallsBackToTheDesktopBrowser()
         }
     });
     answer.start(10);
-    for (int row : {0, 1}) // the "..." button of the first two rows
+    for (int row : {0, 1}) { // the "..." button of the first two rows
         QTest::mouseClick(files->viewport(), Qt::LeftButton, {},
                           files->visualRect(files->model()->index(row, 3)).center());
+        QCoreApplication::processEvents(); // the grid's events reach the control from the event loop
+    }
     QDesktopServices::unsetUrlHandler(u"http"_qs);
     QDesktopServices::unsetUrlHandler(u"https"_qs);
     QCOMPARE(catcher.urls.size(), 2);

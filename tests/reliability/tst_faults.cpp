@@ -73,6 +73,7 @@ void FaultsTest::workOrderFromAnotherConnectionAppearsAtNextTick()
     const QString database = PgServer::createDatabase(QStringLiteral("tst_faults_tick"), &options);
     {
         WorkOrdersGrid grid;
+        letStartUpFinish();
         MessageBoxRecorder boxes;
         connect(grid, database, PgServer::user(), PgServer::password());
         auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -97,6 +98,7 @@ void FaultsTest::serverKilledDuringRefresh()
     const QString database = PgServer::createDatabase(QStringLiteral("tst_faults_kill"), &options);
     {
         WorkOrdersGrid grid;
+        letStartUpFinish();
         MessageBoxRecorder boxes;
         connect(grid, database, PgServer::user(), PgServer::password());
         auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -138,6 +140,7 @@ void FaultsTest::databaseDroppedAndMadeAgain()
     options.workOrders = 120;
     const QString database = PgServer::createDatabase(QStringLiteral("tst_faults_drop"), &options);
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connect(grid, database, PgServer::user(), PgServer::password());
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -178,6 +181,7 @@ void FaultsTest::loginRefusedAfterPasswordChange()
     QVERIFY(exec(database, QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO faults_reader")));
     {
         WorkOrdersGrid grid;
+        letStartUpFinish();
         MessageBoxRecorder boxes;
         connect(grid, database, QStringLiteral("faults_reader"), QStringLiteral("first"));
         auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -215,6 +219,7 @@ void FaultsTest::dialogsWhileServerIsDown()
     const int before = workOrders();
     {
         WorkOrdersGrid grid;
+        letStartUpFinish();
         MessageBoxRecorder boxes;
         connect(grid, database, PgServer::user(), PgServer::password());
         auto *d = WorkOrdersGridPrivate::get(&grid);

@@ -166,6 +166,7 @@ void HostileTest::filtersMatchLiterally()
     if (postgres)
         REQUIRE_POSTGRES();
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connect(grid, postgres);
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -228,6 +229,7 @@ void HostileTest::lookupsAndCreationStayLiteral()
         ? ConnectionString::build({PgServer::serverName(), m_pgDatabase, PgServer::user(), PgServer::password()})
         : ConnectionString::build({QStringLiteral("sqlite:") + m_sqlite, {}, {}, {}});
     WorkOrdersGrid grid;
+    letStartUpFinish();
     MessageBoxRecorder boxes;
     connect(grid, postgres);
     auto *d = WorkOrdersGridPrivate::get(&grid);
@@ -263,10 +265,10 @@ void HostileTest::settingsFileValuesStayLiteral()
     const QString code = QStringLiteral("O'Brien");
     writeSettings(m_dir.path(), "DBServerName=sqlite:hostile.db\nRefreshInterval=30\nAssetList=" + code.toUtf8()
                                     + "\nDivision=D1\nDepartment='; DROP TABLE WO_WorkOrders; --\n");
-    WorkOrdersGrid grid;
     MessageBoxRecorder boxes;
+    WorkOrdersGrid grid;
     auto *d = WorkOrdersGridPrivate::get(&grid);
-    d->startUp();
+    letStartUpFinish();
     QVERIFY(boxes.messages.isEmpty());
     QCOMPARE(grid.AssetList(), code);
     QCOMPARE(grid.Department(), QStringLiteral("'; DROP TABLE WO_WorkOrders; --"));
@@ -284,6 +286,7 @@ void HostileTest::connectionSettingsCannotAddKeys()
     for (const QString &value : hostileValues()) {
         for (int field = 0; field < 4; ++field) {
             WorkOrdersGrid grid;
+            letStartUpFinish();
             MessageBoxRecorder boxes;
             grid.setDBServerName(QStringLiteral("sqlite:") + m_sqlite);
             const QString injected = value + QStringLiteral(";Data Source=sqlite:") + m_sqlite;

@@ -73,6 +73,7 @@ void LongRunTest::tenThousandTicks()
     auto *grid = new WorkOrdersGrid(&host);
     MessageBoxRecorder boxes;
     host.show();
+    letStartUpFinish();
     auto *d = WorkOrdersGridPrivate::get(grid);
     QVERIFY(grid->ConnectedToDB());
     const int rows = d->grdWorkOrders->rowCount();
@@ -110,7 +111,8 @@ void LongRunTest::twoHundredControls()
         for (int i = 0; i < n; ++i) {
             QWidget host;
             auto *grid = new WorkOrdersGrid(&host);
-            host.show();  // start-up: settings, connection, first load
+            host.show();
+            letStartUpFinish(); // settings, connection, first load
             QVERIFY(grid->ConnectedToDB());
             QCoreApplication::processEvents();
         }

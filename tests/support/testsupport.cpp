@@ -21,6 +21,11 @@ bool runningInCi()
     return !qEnvironmentVariableIsEmpty("CI");
 }
 
+void letStartUpFinish()
+{
+    QCoreApplication::processEvents();
+}
+
 void writeSettings(const QString &folder, const QByteArray &keys)
 {
     QFile file(folder + QStringLiteral("/OrvantelWO.ini"));

@@ -34,6 +34,10 @@ namespace TestSupport {
 
 bool runningInCi();
 
+/// Lets the start-up of the controls just created finish: a new control connects and
+/// loads at the first turn of the event loop (boxes it opens run their own loops).
+void letStartUpFinish();
+
 /// Writes OrvantelWO.ini into folder: section [Orvantel] followed by keys ("Key=value" lines).
 void writeSettings(const QString &folder, const QByteArray &keys);
 

@@ -61,6 +61,7 @@ void clickHeader(DataGrid *grid, int column)
     QHeaderView *header = grid->horizontalHeader();
     const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    QCoreApplication::processEvents(); // the grid's events reach the control from the event loop
 }
 
 QPoint cellCentre(DataGrid *grid, int row, int column)
@@ -74,6 +75,7 @@ void doubleClickCell(DataGrid *grid, int row, int column)
     const QPoint at = cellCentre(grid, row, column);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+    QCoreApplication::processEvents();
 }
 
 } // namespace
