@@ -10,7 +10,10 @@
 #include "views/datagrid.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -87,6 +90,7 @@ private Q_SLOTS:
     void startUpRestoresCursorAfterError();
     void ticksRefreshOnlyWorkOrdersWhileConnected();
     void ticksDoNotStackErrorBoxes();
+    void aSecondFailureInsideTheBoxKeepsTicksQuiet();
 
 private:
     WorkOrdersGrid *connectedGrid(WorkOrdersGrid &grid);
@@ -438,6 +442,43 @@ void RefreshTest::ticksDoNotStackErrorBoxes()
     // Once the box is closed, a tick refreshes (and reports) again.
     d->timerTick();
     QCOMPARE(boxes.messages.size(), 2);
+}
+
+void RefreshTest::aSecondFailureInsideTheBoxKeepsTicksQuiet()
+{
+    WorkOrdersGrid grid;
+    letStartUpFinish();
+    MessageBoxRecorder boxes;
+    boxes.answer = false;
+    connectedGrid(grid);
+    QVERIFY(grid.RefreshData());
+    execSqlite(m_db, {QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid")});
+    auto *timer = grid.findChild<QTimer *>(QStringLiteral("Timer1"));
+    // A tick's box is open; inside it the host refreshes, fails and its box is answered; the
+    // ticks that follow while the first box is still open must not open another.
+    int step = 0;
+    QElapsedTimer sinceSecond;
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, this, [&] {
+        if (step == 0 && openMessageCount() == 1) {
+            step = 1;
+            // A timer does not fire again while its own handler runs: another one answers.
+            QTimer::singleShot(50, &grid, [] {
+                qobject_cast<QMessageBox *>(QApplication::activeModalWidget())->button(QMessageBox::Ok)->click();
+            });
+            grid.RefreshData();
+            step = 2;
+            sinceSecond.start();
+        } else if (step == 2 && sinceSecond.elapsed() > 300) {
+            step = 3;
+            timer->stop();
+            boxes.answer = true;
+        }
+    });
+    driver.start(10);
+    timer->start(20);
+    QTRY_VERIFY(step == 3 && openMessageCount() == 0);
+    QCOMPARE(boxes.titles(), (QStringList{QStringLiteral("RefreshData Error"), QStringLiteral("RefreshData Error")}));
 }
 
 QTEST_MAIN(RefreshTest)

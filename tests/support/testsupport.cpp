@@ -41,6 +41,7 @@ void HostedControl::show()
     d = WorkOrdersGridPrivate::get(grid);
     host->show();
     QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+    letStartUpFinish();
 }
 
 void HostedControl::reset()

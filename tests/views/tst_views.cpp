@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -100,6 +101,8 @@ private Q_SLOTS:
     void hidePropertiesAndNotifications();
     void priorityColoursOnlyInPriorityColumn();
     void headerClicksSortPerColumnAcrossRefresh();
+    void sortedRefreshLeavesTheTopRowCurrent();
+    void sortTheResultsCannotTakeIsNotKept();
     void dateColumnShowsTheDay();
     void headerClickBeforeAnyDataDoesNothing();
     void doubleClickShowsTheRequest();
@@ -345,6 +348,46 @@ void ViewsTest::priorityColoursOnlyInPriorityColumn()
                 QVERIFY(!model->data(model->index(row, c), Qt::BackgroundRole).isValid());
         }
     }
+}
+
+void ViewsTest::sortedRefreshLeavesTheTopRowCurrent()
+{
+    makeGrid();
+    DataGrid *grid = m_grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"));
+    clickHeader(grid, WoAssetCodeColumn);
+    QCOMPARE(numbers(grid), (QList<int>{206, 202, 203, 201}));
+    grid->setCurrentRowIndex(0);
+    // The newest work order sorts into the middle; the top row stays current and in view.
+    execSqlite(m_dir->path() + QStringLiteral("/plant.db"),
+               {QStringLiteral("INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, "
+                               "WorkRequest, DivisionID, DepartmentID) "
+                               "VALUES (207, 'B1', 0, 0, 3, '2026-02-07 08:00:00', 'New', 'D1', 'M1')")});
+    QVERIFY(m_grid->RefreshData());
+    QCOMPARE(numbers(grid), (QList<int>{206, 202, 207, 203, 201}));
+    QCOMPARE(grid->currentRowIndex(), 0);
+    QCOMPARE(grid->column(WoNumberColumn)->value().toInt(), 206);
+    QCOMPARE(grid->verticalScrollBar()->value(), 0);
+    QVERIFY(m_boxes->messages.isEmpty());
+}
+
+void ViewsTest::sortTheResultsCannotTakeIsNotKept()
+{
+    // A site's view without one of the grid's fields: its header cannot sort.
+    execSqlite(m_dir->path() + QStringLiteral("/plant.db"),
+               {QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid"),
+                QStringLiteral("CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT w.WO_Nbr, w.AssetCode, a.Descr AS AssetDescr, "
+                               "w.Status, w.Priority, w.DateLoaded, w.WorkRequest AS Notes, w.IsPM, w.DivisionID, "
+                               "w.DepartmentID FROM WO_WorkOrders w LEFT JOIN GS_Assets a ON a.AssetCode = w.AssetCode")});
+    makeGrid();
+    DataGrid *grid = m_grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"));
+    clickHeader(grid, WoAssetCodeColumn);
+    clickHeader(grid, WoAssignedToColumn);
+    QCOMPARE(m_boxes->titles(), QStringList{QStringLiteral("grdWorkOrders HeadClick")});
+    QVERIFY(m_boxes->messages.first().text.startsWith(QStringLiteral("Error 3001\r\n")));
+    // The sort that applied before stays in force, and refreshes go on working.
+    QVERIFY(m_grid->RefreshData());
+    QCOMPARE(numbers(grid), (QList<int>{206, 202, 203, 201}));
+    QCOMPARE(m_boxes->messages.size(), 1);
 }
 
 void ViewsTest::headerClicksSortPerColumnAcrossRefresh()
