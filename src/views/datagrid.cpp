@@ -1,6 +1,7 @@
 #include "datagrid.h"
 
 #include "buttondelegate.h"
+#include "cellstyledelegate.h"
 #include "recordselector.h"
 
 #include "data/controlerror.h"
@@ -244,6 +245,7 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent), m_model(new GridModel(
 {
     setVerticalHeader(new RecordSelector(this));
     setModel(m_model);
+    setItemDelegate(new CellStyleDelegate(this));
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, verticalHeader()->viewport(),
             qOverload<>(&QWidget::update));
     // Like any data grid, a filled grid always has a current row: the first after a load.

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -97,6 +98,7 @@ private Q_SLOTS:
     void refreshNowRefreshesBothGrids();
     void hidePropertiesAndNotifications();
     void priorityColoursOnlyInPriorityColumn();
+    void priorityColourShowsOnTheCurrentRow();
     void headerClicksSortPerColumnAcrossRefresh();
     void dateColumnShowsTheDay();
     void headerClickBeforeAnyDataDoesNothing();
@@ -343,6 +345,25 @@ void ViewsTest::priorityColoursOnlyInPriorityColumn()
                 QVERIFY(!model->data(model->index(row, c), Qt::BackgroundRole).isValid());
         }
     }
+}
+
+void ViewsTest::priorityColourShowsOnTheCurrentRow()
+{
+    makeGrid();
+    auto *grid = m_grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"));
+    const int row = numbers(grid).indexOf(201); // priority 1
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cellCentre(grid, row, WoNumberColumn));
+    QCOMPARE(grid->currentRowIndex(), row);
+
+    const QImage image = grid->viewport()->grab().toImage();
+    const QRect priority = grid->visualRect(grid->model()->index(row, WoPriorityColumn));
+    const QRect status = grid->visualRect(grid->model()->index(row, WoStatusColumn));
+    // Right of the text: the cell's own background.
+    const QColor selection = image.pixelColor(status.right() - 2, status.center().y());
+    QCOMPARE(selection, grid->palette().color(QPalette::Highlight));
+    QCOMPARE(image.pixelColor(priority.right() - priority.width() / 4, priority.center().y()), QColor(255, 0, 0));
+    // The selection shows as a frame inside the coloured cell.
+    QCOMPARE(image.pixelColor(priority.left(), priority.center().y()), selection);
 }
 
 void ViewsTest::headerClicksSortPerColumnAcrossRefresh()
