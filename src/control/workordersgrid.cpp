@@ -275,8 +275,9 @@ void WorkOrdersGridPrivate::grdWorkOrders_DblClick()
             return QString();
         }
     };
-    showMessage(text(QStringLiteral("Notes")), requestTitle(text(QStringLiteral("Status")), text(QStringLiteral("WO_Nbr"))),
-                MessageStyle::Information, q);
+    const QString title = requestTitle(text(QStringLiteral("Status")), text(QStringLiteral("WO_Nbr")));
+    // Cut: the box would freeze the screen laying out a multi-megabyte request.
+    showMessage(shownCellText(text(QStringLiteral("Notes"))), title, MessageStyle::Information, q);
 }
 
 void WorkOrdersGridPrivate::resizeGrid()

@@ -103,6 +103,7 @@ private Q_SLOTS:
     void dateColumnShowsTheDay();
     void headerClickBeforeAnyDataDoesNothing();
     void doubleClickShowsTheRequest();
+    void hugeRequestIsCutWhereShown();
     void linkedFilesFailureKeepsWorkOrdersShown();
     void resizeRule_data();
     void resizeRule();
@@ -439,6 +440,35 @@ void ViewsTest::doubleClickShowsTheRequest()
     QTRY_COMPARE(m_boxes->messages.size(), 2);
     QCOMPARE(m_boxes->messages.last().title, QStringLiteral("PM 204"));
     QCOMPARE(m_boxes->messages.last().text, QStringLiteral("Monthly pump PM"));
+}
+
+void ViewsTest::hugeRequestIsCutWhereShown()
+{
+    // 4 MiB of text after the first line.
+    execSqlite(m_dir->path() + QStringLiteral("/plant.db"),
+               {QStringLiteral("INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, "
+                               "RequestedBy, WorkRequest, DivisionID, DepartmentID) VALUES (207, 'A1', 0, 0, 3, "
+                               "'2026-02-07 08:00:00', 'U1', 'Line one' || char(10) || "
+                               "replace(hex(zeroblob(2097152)), '0', 'x'), 'D1', 'M1')")});
+    makeGrid();
+    auto *grid = m_grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"));
+    QCOMPARE(numbers(grid).first(), 207);
+    const QModelIndex notes = grid->model()->index(0, WoNotesColumn);
+    // 65536 characters of the request, then an ellipsis; the cell itself shows one line.
+    const QString shownIn[] = {notes.data(Qt::ToolTipRole).toString(), notes.data().toString()};
+    for (const QString &text : shownIn) {
+        QCOMPARE(text.size(), 65537);
+        QCOMPARE(text.right(3), QStringLiteral("xx…"));
+    }
+    QCOMPARE(shownIn[0].left(11), QStringLiteral("Line one\nxx"));
+    QCOMPARE(shownIn[1].left(11), QStringLiteral("Line one xx"));
+
+    doubleClickCell(grid, 0, WoDateColumn);
+    QTRY_COMPARE(m_boxes->messages.size(), 1);
+    const QString box = m_boxes->messages.last().text;
+    QCOMPARE(box.size(), 65537);
+    QCOMPARE(box.left(11), QStringLiteral("Line one\nxx"));
+    QCOMPARE(box.right(3), QStringLiteral("xx…"));
 }
 
 void ViewsTest::linkedFilesFailureKeepsWorkOrdersShown()
