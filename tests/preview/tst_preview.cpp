@@ -335,15 +335,16 @@ void PreviewTest::browserStaysInsideTheFolder()
     Form1 form(nullptr, base);
     form.navigate(address);
     form.show();
-    QTRY_COMPARE_WITH_TIMEOUT(m_inBrowser, QList<QUrl> {QUrl(outside)}, 30000);
-    // The preview still shows the linked file, and nothing outside the folder was fetched.
     auto text = std::make_shared<QString>();
-    const auto ask = [&] {
+    const auto shown = [&] {
         form.WebBrowser1()->page()->toPlainText([text](const QString &t) { *text = t; });
-        return !text->isEmpty();
+        return *text;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(ask(), 30000);
-    QCOMPARE(*text, u"Linked file"_qs);
+    // Until the desktop's browser is asked, or the preview shows the other page.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_inBrowser.isEmpty() || shown() == QLatin1String("Elsewhere"), 30000);
+    QCOMPARE(m_inBrowser, QList<QUrl> {QUrl(outside)});
+    // The preview still shows the linked file, and nothing outside the folder was fetched.
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), u"Linked file"_qs, 30000);
     QCOMPARE(form.WebBrowser1()->url(), address);
     QVERIFY2(!requested.contains(u"/elsewhere.html"_qs) && !requested.contains(u"/Orvantel/ItemImages/b.html"_qs),
              qPrintable(requested.join(u", "_qs)));
