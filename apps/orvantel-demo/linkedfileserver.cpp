@@ -4,6 +4,26 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 
+namespace {
+
+/// The segments of a percent-encoded relative path, decoded; empty when one of them is
+/// empty (an absolute name, "//", a folder's trailing "/"), hidden or a dot segment
+/// (starts with "."), or holds a separator or NUL once decoded.
+QStringList safeSegments(const QString &encodedPath)
+{
+    QStringList result;
+    for (const QString &encoded : encodedPath.split(u'/')) {
+        const QString segment = QUrl::fromPercentEncoding(encoded.toUtf8());
+        if (segment.isEmpty() || segment.startsWith(u'.') || segment.contains(u'/') || segment.contains(u'\\')
+            || segment.contains(QChar(0)))
+            return {};
+        result << segment;
+    }
+    return result;
+}
+
+} // namespace
+
 LinkedFileServer::LinkedFileServer(const QString &folder)
     : m_folder(folder)
 {}
@@ -20,28 +40,44 @@ bool LinkedFileServer::listen(const QUrl &base, QString *error)
         return false;
     }
 
-    const QString prefix = base.path().endsWith(u'/') ? base.path() : base.path() + u'/';
-    m_server.route(prefix + QStringLiteral("<arg>"), [this, prefix](const QUrl &, const QHttpServerRequest &request) {
-        return respond(request.url().path().mid(prefix.size()));
-    });
+    // Resolved once: a folder that is missing now (or moved later) cannot make the root
+    // of the file system the folder served.
+    const QFileInfo folder(m_folder);
+    m_root = folder.isDir() ? folder.canonicalFilePath() : QString();
+    m_prefix = base.path(QUrl::FullyEncoded);
+    if (!m_prefix.endsWith(u'/'))
+        m_prefix += u'/';
+    m_server.route(QUrl::fromPercentEncoding(m_prefix.toUtf8()) + QStringLiteral("<arg>"),
+                   [this](const QUrl &, const QHttpServerRequest &request) { return respond(request); });
 
-    const quint16 port = quint16(base.port(80));
-    bool any = false;
-    for (const QHostAddress &address : addresses)
-        any = m_server.listen(address, port) == port || any;
-    if (!any) {
+    quint16 port = quint16(base.port(80));
+    for (const QHostAddress &address : addresses) {
+        const quint16 bound = m_server.listen(address, port);
+        if (bound != 0 && (port == 0 || bound == port))
+            port = m_port = bound;
+    }
+    if (m_port == 0) {
         *error = QStringLiteral("port %1 is in use or needs other rights").arg(port);
         return false;
     }
     return true;
 }
 
-QHttpServerResponse LinkedFileServer::respond(const QString &name) const
+QHttpServerResponse LinkedFileServer::respond(const QHttpServerRequest &request) const
 {
-    // Whatever the name says, only files inside the folder are served.
-    const QFileInfo file(m_folder.filePath(name));
-    const QString root = m_folder.canonicalPath() + u'/';
-    if (name.isEmpty() || !file.isFile() || !file.canonicalFilePath().startsWith(root))
-        return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound);
-    return QHttpServerResponse::fromFile(file.canonicalFilePath());
+    const auto notFound = [] { return QHttpServerResponse(QHttpServerResponse::StatusCode::NotFound); };
+    const QString path = request.url().path(QUrl::FullyEncoded);
+    if (m_root.isEmpty() || !path.startsWith(m_prefix))
+        return notFound();
+    const QStringList segments = safeSegments(path.mid(m_prefix.size()));
+    if (segments.isEmpty())
+        return notFound();
+    // A link inside the folder may still lead out of it, or to a hidden file.
+    const QFileInfo file(m_root + u'/' + segments.join(u'/'));
+    const QString canonical = file.canonicalFilePath();
+    const QString inside = canonical.mid(m_root.size() + 1);
+    if (!file.isFile() || !canonical.startsWith(m_root + u'/') || inside.startsWith(u'.')
+        || inside.contains(QStringLiteral("/.")))
+        return notFound();
+    return QHttpServerResponse::fromFile(canonical);
 }

@@ -278,7 +278,8 @@ void WorkOrdersGridPrivate::grdWorkOrders_DblClick()
             return QString();
         }
     };
-    const QString notes = text(QStringLiteral("Notes"));
+    // Cut: the box would freeze the screen laying out a multi-megabyte request.
+    const QString notes = shownCellText(text(QStringLiteral("Notes")));
     const QString title = requestTitle(text(QStringLiteral("Status")), text(QStringLiteral("WO_Nbr")));
     modal([&] { showMessage(notes, title, MessageStyle::Information, q); });
 }

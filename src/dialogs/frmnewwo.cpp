@@ -8,6 +8,7 @@
 #include "data/lookups.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -52,8 +53,12 @@ frmNewWO::frmNewWO(QWidget *parent)
     cboRequestedBy = editableCombo(this, QStringLiteral("cboRequestedBy"), 1800, 1200, 3135, 315);
     RequestedBy = label(this, QStringLiteral("RequestedBy"), QStringLiteral("Requested By"), 120, 1200, 1335, 255);
 
-    // Enter in the request box starts a new line; no button takes it from there.
-    cmdOK->setDefault(false);
+    // No default button: Enter in a combo box must not confirm a half-filled request, and
+    // Enter in the request box starts a new line. Enter on a focused button presses it.
+    for (QPushButton *b : {cmdOK, cmdCancel}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
 
     QWidget *order[] = {cmdCancel, cboAssetCode, cboPriority, txtWorkRequest, cmdOK, cboRequestedBy};
     for (size_t i = 1; i < std::size(order); ++i)
@@ -69,6 +74,18 @@ frmNewWO::~frmNewWO() = default;
 void frmNewWO::reject()
 {
     cmdCancel_Click();
+}
+
+void frmNewWO::keyPressEvent(QKeyEvent *event)
+{
+    // A button that is not auto-default ignores Enter and passes it here.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto *button = qobject_cast<QPushButton *>(focusWidget());
+    if (enter && button && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        button->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void frmNewWO::cmdOK_Click()

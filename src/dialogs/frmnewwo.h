@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
@@ -45,6 +46,10 @@ public:
     QPushButton *cmdOK = nullptr;
     QComboBox *cboRequestedBy = nullptr;
     QLabel *RequestedBy = nullptr;
+
+protected:
+    /// No button is a default button; Enter presses the focused button, as Space does.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void cmdOK_Click();

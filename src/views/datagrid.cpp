@@ -1,6 +1,8 @@
 #include "datagrid.h"
 
 #include "buttondelegate.h"
+#include "cellstyledelegate.h"
+#include "gridbehaviour.h"
 #include "recordselector.h"
 
 #include "data/controlerror.h"
@@ -96,7 +98,9 @@ public:
                 if (when.isValid())
                     return when.toString(dateFormat);
             }
-            // A multi-line request shows on one line; the tooltip has it whole.
+            // Cut first: this runs on every paint of the cell.
+            text = shownCellText(text);
+            // A multi-line request shows on one line; the tooltip shows its lines.
             if (text.contains(u'\n') || text.contains(u'\r')) {
                 text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
                 text.replace(u'\n', u' ');
@@ -107,7 +111,7 @@ public:
         case Qt::ToolTipRole:
             if (f < 0)
                 return {};
-            return m_recordset->text(index.row(), f);
+            return shownCellText(m_recordset->text(index.row(), f));
         case Qt::EditRole:
             return f < 0 ? QVariant() : m_recordset->value(index.row(), f);
         case Qt::BackgroundRole:
@@ -244,6 +248,7 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent), m_model(new GridModel(
 {
     setVerticalHeader(new RecordSelector(this));
     setModel(m_model);
+    setItemDelegate(new CellStyleDelegate(this));
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, verticalHeader()->viewport(),
             qOverload<>(&QWidget::update));
     // Like any data grid, a filled grid always has a current row: the first after a load.

@@ -7,6 +7,8 @@
 #include <QDesktopServices>
 #include <QOpenGLContext>
 #include <QResizeEvent>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -26,6 +28,44 @@ constexpr int BrowserMarginTwips = 100;
 
 bool s_fallbackExplained = false;
 
+/// Opens an address the preview does not show in the desktop's browser; other schemes
+/// (file, data, a desktop entry ...) are not handed to the desktop at all.
+void openInDesktopBrowser(const QUrl &address)
+{
+    if (address.scheme() == QLatin1String("http") || address.scheme() == QLatin1String("https"))
+        QDesktopServices::openUrl(address);
+}
+
+/// Keeps the main frame inside the folder of linked files.
+class PreviewPage : public QWebEnginePage
+{
+public:
+    PreviewPage(const QUrl &base, QObject *parent)
+        : QWebEnginePage(parent)
+        , m_base(base)
+    {
+        connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest &request) {
+            // Not opened in a window (openIn() is not called): the preview has one window.
+            if (Orvantel::insideBaseFolder(m_base, request.requestedUrl()))
+                setUrl(request.requestedUrl());
+            else
+                openInDesktopBrowser(request.requestedUrl());
+        });
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
+    {
+        if (!isMainFrame || Orvantel::insideBaseFolder(m_base, url))
+            return true;
+        openInDesktopBrowser(url);
+        return false;
+    }
+
+private:
+    QUrl m_base;
+};
+
 } // namespace
 
 namespace Orvantel {
@@ -37,10 +77,11 @@ std::optional<int> previewBrowserExtent(int windowTwips)
     return std::nullopt;
 }
 
-Form1::Form1(QWidget *parent)
+Form1::Form1(QWidget *parent, const QUrl &base)
     : QDialog(parent)
     , m_browser(new QWebEngineView(this))
 {
+    m_browser->setPage(new PreviewPage(base, m_browser));
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Preview"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint

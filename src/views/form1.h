@@ -1,6 +1,7 @@
 #pragma once
 
 #include "orvantelworkorders_export.h"
+#include "previewaddress.h"
 
 #include <QDialog>
 #include <QUrl>
@@ -16,14 +17,17 @@ namespace Orvantel {
 ORVANTELWORKORDERS_EXPORT std::optional<int> previewBrowserExtent(int windowTwips);
 
 /// The "Preview" window: one embedded browser, WebBrowser1, at the top-left corner and
-/// kept 100 twips short of the window's inner area in each direction.
+/// kept 100 twips short of the window's inner area in each direction. The browser stays
+/// inside the folder of linked files: a page that leads elsewhere (a link, a script, a
+/// redirect, a new window) has that address opened in the desktop's web browser (http
+/// and https only) and stays where it is.
 class ORVANTELWORKORDERS_EXPORT Form1 : public QDialog
 {
     Q_OBJECT
 public:
-    /// Creates the window, 11115 by 9225 twips inside, and its browser. Only call this
-    /// where webEngineUsable() is true.
-    explicit Form1(QWidget *parent = nullptr);
+    /// Creates the window, 11115 by 9225 twips inside, and its browser, which keeps to
+    /// the folder base. Only call this where webEngineUsable() is true.
+    explicit Form1(QWidget *parent = nullptr, const QUrl &base = previewBaseUrl());
     ~Form1() override;
 
     QWebEngineView *WebBrowser1() const { return m_browser; }

@@ -11,6 +11,16 @@ CellStyle priorityCellStyle(const QString &priorityText)
     return {};
 }
 
+QString shownCellText(const QString &text)
+{
+    if (text.size() <= MaxShownTextLength)
+        return text;
+    qsizetype keep = MaxShownTextLength;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep;
+    return text.first(keep) + QChar(0x2026);
+}
+
 QString nextSortDirection(const QString &columnState)
 {
     return columnState == QLatin1String("A") ? QStringLiteral("DESC") : QString();

@@ -10,6 +10,15 @@ namespace Orvantel {
 /// any other text keeps the normal style (invalid colours).
 CellStyle priorityCellStyle(const QString &priorityText);
 
+/// The most characters of a cell's text that the grid's tooltip, its one-line display
+/// and the request box show.
+constexpr qsizetype MaxShownTextLength = 65536;
+
+/// text as a cell shows it: whole up to MaxShownTextLength characters, else its first
+/// MaxShownTextLength characters (one less rather than half a surrogate pair) and "…".
+/// Laying out a multi-megabyte text would freeze the screen.
+QString shownCellText(const QString &text);
+
 /// The direction a header click sorts in, from the column's stored state: "DESC" after
 /// an ascending sort ("A", exact), otherwise "" (ascending).
 QString nextSortDirection(const QString &columnState);

@@ -14,6 +14,8 @@ void WorkOrdersGridPrivate::TDBGrid1_ButtonClick(int)
         return;
     const QVariant value = TDBGrid1->column(LfFileNameColumn)->value();
     const QString fileName = value.isValid() ? value.toString() : QString();
+    if (namesAFolder(fileName))
+        return; // no file to show; the server would list the folder
     if (leavesBaseFolder(fileName)) {
         modal([&] { showMessage(refusedFileNameText(fileName), QStringLiteral("Preview"), MessageStyle::Exclamation, q); });
         return;

@@ -12,11 +12,49 @@ QUrl previewBaseUrl()
     return QUrl(base);
 }
 
-bool leavesBaseFolder(const QString &fileName)
+namespace {
+
+QStringList segments(const QString &fileName)
 {
     static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-    const QStringList segments = fileName.split(separators);
-    return segments.contains(QStringLiteral(".."));
+    return fileName.split(separators);
+}
+
+int portOf(const QUrl &url)
+{
+    return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+} // namespace
+
+bool leavesBaseFolder(const QString &fileName)
+{
+    return segments(fileName).contains(QStringLiteral(".."));
+}
+
+bool namesAFolder(const QString &fileName)
+{
+    const QString last = segments(fileName).constLast();
+    return last.isEmpty() || last == QLatin1String(".");
+}
+
+bool insideBaseFolder(const QUrl &base, const QUrl &address)
+{
+    if (!address.isValid() || address.scheme() != base.scheme() || address.host() != base.host()
+        || portOf(address) != portOf(base))
+        return false;
+    QString folder = base.path(QUrl::FullyEncoded);
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    const QString path = address.path(QUrl::FullyEncoded);
+    if (!path.startsWith(folder))
+        return false;
+    for (const QString &segment : path.split(u'/')) {
+        const QByteArray decoded = QByteArray::fromPercentEncoding(segment.toLatin1());
+        if (decoded == "." || decoded == "..")
+            return false;
+    }
+    return true;
 }
 
 QUrl previewAddress(const QUrl &base, const QString &fileName)

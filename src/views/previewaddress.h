@@ -21,6 +21,14 @@ ORVANTELWORKORDERS_EXPORT bool leavesBaseFolder(const QString &fileName);
 /// separates folders. Returns an invalid QUrl when leavesBaseFolder(fileName).
 ORVANTELWORKORDERS_EXPORT QUrl previewAddress(const QUrl &base, const QString &fileName);
 
+/// True when fileName names no file but the base folder or a folder in it (empty, or its
+/// last segment empty or "."): opening it would list a folder.
+ORVANTELWORKORDERS_EXPORT bool namesAFolder(const QString &fileName);
+
+/// True when address lies inside the folder base: same scheme, host and port, and a path
+/// that starts with base's path (ending in "/") and has no "." or ".." segment.
+ORVANTELWORKORDERS_EXPORT bool insideBaseFolder(const QUrl &base, const QUrl &address);
+
 /// The text of the box that refuses fileName because it leaves the base folder.
 ORVANTELWORKORDERS_EXPORT QString refusedFileNameText(const QString &fileName);
 

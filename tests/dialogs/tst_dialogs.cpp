@@ -167,6 +167,8 @@ private Q_SLOTS:
     void newWorkOrderAppearsAtNextRefresh_data() { addBackendRows(); }
     void newWorkOrderAppearsAtNextRefresh();
     void newWorkOrderFromRowWithoutAssetCode();
+    void newWorkOrderEnterKey_data();
+    void newWorkOrderEnterKey();
     void multiLineBoxesLimitWhatIsTyped();
     void configureOutcome_data();
     void configureOutcome();
@@ -430,6 +432,46 @@ void DialogsTest::newWorkOrderFromRowWithoutAssetCode()
     QCOMPARE(titles(), QStringList {u"New WO Error"_qs});
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(m_plant->workOrderCount(), 2);
+}
+
+void DialogsTest::newWorkOrderEnterKey_data()
+{
+    QTest::addColumn<QString>("target"); // object name; "/edit": the combo box's line edit
+    QTest::addColumn<QString>("request"); // the request text after the key; null: the dialog closed
+    QTest::addColumn<bool>("created");
+    for (const char *combo : {"cboAssetCode", "cboPriority", "cboRequestedBy"}) {
+        QTest::addRow("%s", combo) << QString::fromLatin1(combo) << u"Belt"_qs << false;
+        QTest::addRow("%s line edit", combo) << QString::fromLatin1(combo) + u"/edit"_qs << u"Belt"_qs << false;
+    }
+    QTest::newRow("request box: a new line") << u"txtWorkRequest"_qs << u"Belt\n"_qs << false;
+    QTest::newRow("focused OK") << u"cmdOK"_qs << QString() << true;
+    QTest::newRow("focused Cancel") << u"cmdCancel"_qs << QString() << false;
+}
+
+void DialogsTest::newWorkOrderEnterKey()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, request);
+    QFETCH(bool, created);
+    startControl(u"sqlite"_qs, 30, QString());
+    QString requestAfterEnter;
+    runDialog<frmNewWO>(d->cmdNewWO, [&](frmNewWO *form) {
+        pick(form->cboAssetCode, u"A1 - Pump"_qs); // complete enough for OK to create it
+        typeInto(form->txtWorkRequest, u"Belt"_qs);
+        QWidget *widget = form->findChild<QWidget *>(target.section(u'/', 0, 0));
+        QVERIFY(widget);
+        if (target.endsWith(u"/edit"_qs))
+            widget = qobject_cast<QComboBox *>(widget)->lineEdit();
+        widget->setFocus();
+        QTest::keyClick(widget, Qt::Key_Return);
+        if (form->isVisible()) {
+            requestAfterEnter = form->txtWorkRequest->toPlainText();
+            leave(form, u"cancel"_qs);
+        }
+    });
+    QCOMPARE(requestAfterEnter, request);
+    QCOMPARE(titles(), created ? QStringList {u"Work Order Created"_qs} : QStringList());
+    QCOMPARE(m_plant->workOrderCount(), created ? 3 : 2);
 }
 
 void DialogsTest::multiLineBoxesLimitWhatIsTyped()

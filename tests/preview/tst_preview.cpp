@@ -10,6 +10,7 @@
 #include "views/viewselection.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -29,7 +30,9 @@ using namespace TestSupport;
 namespace {
 
 /// Linked-file rows, in the order the grid shows them.
-const QStringList FileNames = {u"a1.png"_qs, u"P-101 nameplate.jpg"_qs, u"pump #2 page.html"_qs, u"../secret.txt"_qs};
+const QStringList FileNames
+        = {u"a1.png"_qs,   u"P-101 nameplate.jpg"_qs, u"pump #2 page.html"_qs, u"../secret.txt"_qs, QString(),
+           u"drawings/"_qs};
 
 } // namespace
 
@@ -37,7 +40,13 @@ const QStringList FileNames = {u"a1.png"_qs, u"P-101 nameplate.jpg"_qs, u"pump #
 class PreviewTest : public QObject
 {
     Q_OBJECT
+public Q_SLOTS:
+    /// Stands in for the desktop's web browser (never started by a test).
+    void openedInBrowser(const QUrl &url) { m_inBrowser << url; }
+
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -49,6 +58,8 @@ private Q_SLOTS:
     void buttonAndDoubleClickOpenTheCurrentRowsFile();
     void aboutBoxShowsTheSettingsOfTheMoment();
     void browserShowsTheServedPage();
+    void browserStaysInsideTheFolder_data();
+    void browserStaysInsideTheFolder();
 
 private:
     void makeGrid();
@@ -58,7 +69,20 @@ private:
     WorkOrdersGrid *m_grid = nullptr;
     WorkOrdersGridPrivate *d = nullptr;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
+    QList<QUrl> m_inBrowser;
 };
+
+void PreviewTest::initTestCase()
+{
+    for (const QString &scheme : {u"http"_qs, u"https"_qs})
+        QDesktopServices::setUrlHandler(scheme, this, "openedInBrowser");
+}
+
+void PreviewTest::cleanupTestCase()
+{
+    for (const QString &scheme : {u"http"_qs, u"https"_qs})
+        QDesktopServices::unsetUrlHandler(scheme);
+}
 
 void PreviewTest::init()
 {
@@ -66,6 +90,7 @@ void PreviewTest::init()
     m_dir = std::make_unique<QTemporaryDir>();
     qputenv("ORVANTEL_CONFIG_DIR", QFile::encodeName(m_dir->path()));
     m_boxes = std::make_unique<MessageBoxRecorder>();
+    m_inBrowser.clear();
 }
 
 void PreviewTest::cleanup()
@@ -160,22 +185,26 @@ void PreviewTest::buttonAndDoubleClickOpenTheCurrentRowsFile_data()
 {
     QTest::addColumn<int>("row"); // -1: no current row
     QTest::addColumn<int>("column"); // LfButtonColumn: the "..." button; else a double-click there
-    QTest::addColumn<bool>("refused");
-    QTest::addRow("button, name with blanks") << 1 << int(LfButtonColumn) << false;
-    QTest::addRow("double-click on Type, blanks") << 1 << int(LfTypeColumn) << false;
-    QTest::addRow("button, name with hash") << 2 << int(LfButtonColumn) << false;
-    QTest::addRow("double-click on File Name, hash") << 2 << int(LfFileNameColumn) << false;
-    QTest::addRow("button, name leaving the folder") << 3 << int(LfButtonColumn) << true;
-    QTest::addRow("double-click, name leaving the folder") << 3 << int(LfDescriptionColumn) << true;
-    QTest::addRow("button, no current row") << -1 << int(LfButtonColumn) << false;
-    QTest::addRow("double-click, no current row") << -1 << int(LfTypeColumn) << false;
+    QTest::addColumn<QString>("outcome"); // "opened", "refused" (with a box) or "nothing"
+    QTest::addRow("button, name with blanks") << 1 << int(LfButtonColumn) << u"opened"_qs;
+    QTest::addRow("double-click on Type, blanks") << 1 << int(LfTypeColumn) << u"opened"_qs;
+    QTest::addRow("button, name with hash") << 2 << int(LfButtonColumn) << u"opened"_qs;
+    QTest::addRow("double-click on File Name, hash") << 2 << int(LfFileNameColumn) << u"opened"_qs;
+    QTest::addRow("button, name leaving the folder") << 3 << int(LfButtonColumn) << u"refused"_qs;
+    QTest::addRow("double-click, name leaving the folder") << 3 << int(LfDescriptionColumn) << u"refused"_qs;
+    QTest::addRow("button, empty name") << 4 << int(LfButtonColumn) << u"nothing"_qs;
+    QTest::addRow("double-click, empty name") << 4 << int(LfTypeColumn) << u"nothing"_qs;
+    QTest::addRow("button, a folder's name") << 5 << int(LfButtonColumn) << u"nothing"_qs;
+    QTest::addRow("button, no current row") << -1 << int(LfButtonColumn) << u"nothing"_qs;
+    QTest::addRow("double-click, no current row") << -1 << int(LfTypeColumn) << u"nothing"_qs;
 }
 
 void PreviewTest::buttonAndDoubleClickOpenTheCurrentRowsFile()
 {
     QFETCH(int, row);
     QFETCH(int, column);
-    QFETCH(bool, refused);
+    QFETCH(QString, outcome);
+    const bool refused = outcome == QLatin1String("refused");
     makeGrid();
     DataGrid *grid = d->TDBGrid1;
     grid->setCurrentRowIndex(0); // another row is current before the click
@@ -204,8 +233,10 @@ void PreviewTest::buttonAndDoubleClickOpenTheCurrentRowsFile()
         QCoreApplication::processEvents(); // the grid's events reach the control from the event loop
         QCOMPARE(grid->currentRowIndex(), row);
     }
-    const bool opens = row >= 0 && !refused;
+    const bool opens = outcome == QLatin1String("opened");
     QCOMPARE(opened, opens ? QList<QUrl> {previewAddress(previewBaseUrl(), FileNames.at(row))} : QList<QUrl>());
+    if (!opens)
+        QVERIFY(!m_grid->findChild<Form1 *>());
     QCOMPARE(m_boxes->titles(), refused ? QStringList {u"Preview"_qs} : QStringList());
     if (refused) {
         QCOMPARE(m_boxes->messages.first().text, refusedFileNameText(FileNames.at(row)));
@@ -241,8 +272,8 @@ void PreviewTest::browserShowsTheServedPage()
     const quint16 port = server.listen(QHostAddress::LocalHost, 0);
     QVERIFY(port != 0);
 
-    Form1 form;
     const QUrl base(u"http://127.0.0.1:%1/Orvantel/ItemImages/"_qs.arg(port));
+    Form1 form(nullptr, base);
     form.navigate(previewAddress(base, u"pump #2 page.html"_qs));
     form.show();
     // Asks until the page is there; answers that come later write into state of their own.
@@ -254,6 +285,70 @@ void PreviewTest::browserShowsTheServedPage()
     QTRY_VERIFY_WITH_TIMEOUT(ask(), 30000);
     QCOMPARE(*text, u"Served: pump #2 page.html"_qs);
     QCOMPARE(form.WebBrowser1()->title(), u"Linked file"_qs);
+}
+
+void PreviewTest::browserStaysInsideTheFolder_data()
+{
+    QTest::addColumn<QString>("script"); // run by the linked file as it loads; PORT: the server's port
+    QTest::addColumn<QString>("outside"); // the address handed to the desktop's browser
+    const QString elsewhere = u"http://127.0.0.1:PORT/elsewhere.html"_qs;
+    QTest::newRow("script sets the location") << u"location.href = '%1'"_qs.arg(elsewhere) << elsewhere;
+    QTest::newRow("clicked link") << u"link('%1', '').click()"_qs.arg(elsewhere) << elsewhere;
+    QTest::newRow("link to a new window") << u"link('%1', '_blank').click()"_qs.arg(elsewhere) << elsewhere;
+    QTest::newRow("window.open") << u"window.open('%1')"_qs.arg(elsewhere) << elsewhere;
+    QTest::newRow("dot segments") << u"location.href = '../../elsewhere.html'"_qs << elsewhere;
+    QTest::newRow("percent-encoded dot segments") << u"location.href = '%2e%2e/%2E%2E/elsewhere.html'"_qs << elsewhere;
+    QTest::newRow("redirect from inside") << u"location.href = 'moved.html'"_qs << elsewhere;
+    const QString otherName = u"http://localhost:PORT/Orvantel/ItemImages/b.html"_qs;
+    QTest::newRow("same server, another name") << u"location.href = '%1'"_qs.arg(otherName) << otherName;
+}
+
+void PreviewTest::browserStaysInsideTheFolder()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, outside);
+    QHttpServer server;
+    QStringList requested;
+    QByteArray linkedFile;
+    server.route(u"/<arg>"_qs, [&](const QUrl &, const QHttpServerRequest &request) {
+        const QString path = request.url().path();
+        requested << path;
+        if (path == QLatin1String("/Orvantel/ItemImages/moved.html")) {
+            QHttpServerResponse moved(QHttpServerResponse::StatusCode::Found);
+            moved.addHeader("Location", "/elsewhere.html");
+            return moved;
+        }
+        return QHttpServerResponse(QByteArrayLiteral("text/html"),
+                                   path == QLatin1String("/Orvantel/ItemImages/a.html") ? linkedFile
+                                                                                        : QByteArray("Elsewhere"));
+    });
+    const quint16 port = server.listen(QHostAddress::LocalHost, 0);
+    QVERIFY(port != 0);
+    script.replace(u"PORT"_qs, QString::number(port));
+    outside.replace(u"PORT"_qs, QString::number(port));
+    linkedFile = "<!DOCTYPE html><html><head><title>Linked file</title></head><body><p>Linked file</p><script>"
+                 "function link(href, target) { const a = document.createElement('a'); a.href = href; "
+                 "a.target = target; document.body.appendChild(a); return a; }\n"
+            + script.toUtf8() + "</script></body></html>";
+
+    const QUrl base(u"http://127.0.0.1:%1/Orvantel/ItemImages/"_qs.arg(port));
+    const QUrl address(base.toString() + u"a.html"_qs);
+    Form1 form(nullptr, base);
+    form.navigate(address);
+    form.show();
+    auto text = std::make_shared<QString>();
+    const auto shown = [&] {
+        form.WebBrowser1()->page()->toPlainText([text](const QString &t) { *text = t; });
+        return *text;
+    };
+    // Until the desktop's browser is asked, or the preview shows the other page.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_inBrowser.isEmpty() || shown() == QLatin1String("Elsewhere"), 30000);
+    QCOMPARE(m_inBrowser, QList<QUrl> {QUrl(outside)});
+    // The preview still shows the linked file, and nothing outside the folder was fetched.
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), u"Linked file"_qs, 30000);
+    QCOMPARE(form.WebBrowser1()->url(), address);
+    QVERIFY2(!requested.contains(u"/elsewhere.html"_qs) && !requested.contains(u"/Orvantel/ItemImages/b.html"_qs),
+             qPrintable(requested.join(u", "_qs)));
 }
 
 QTEST_MAIN(PreviewTest)

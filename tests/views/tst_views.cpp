@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -100,12 +101,14 @@ private Q_SLOTS:
     void refreshNowRefreshesBothGrids();
     void hidePropertiesAndNotifications();
     void priorityColoursOnlyInPriorityColumn();
+    void priorityColourShowsOnTheCurrentRow();
     void headerClicksSortPerColumnAcrossRefresh();
     void sortedRefreshLeavesTheTopRowCurrent();
     void sortTheResultsCannotTakeIsNotKept();
     void dateColumnShowsTheDay();
     void headerClickBeforeAnyDataDoesNothing();
     void doubleClickShowsTheRequest();
+    void hugeRequestIsCutWhereShown();
     void linkedFilesFailureKeepsWorkOrdersShown();
     void resizeRule_data();
     void resizeRule();
@@ -390,6 +393,25 @@ void ViewsTest::sortTheResultsCannotTakeIsNotKept()
     QCOMPARE(m_boxes->messages.size(), 1);
 }
 
+void ViewsTest::priorityColourShowsOnTheCurrentRow()
+{
+    makeGrid();
+    auto *grid = m_grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"));
+    const int row = numbers(grid).indexOf(201); // priority 1
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cellCentre(grid, row, WoNumberColumn));
+    QCOMPARE(grid->currentRowIndex(), row);
+
+    const QImage image = grid->viewport()->grab().toImage();
+    const QRect priority = grid->visualRect(grid->model()->index(row, WoPriorityColumn));
+    const QRect status = grid->visualRect(grid->model()->index(row, WoStatusColumn));
+    // Right of the text: the cell's own background.
+    const QColor selection = image.pixelColor(status.right() - 2, status.center().y());
+    QCOMPARE(selection, grid->palette().color(QPalette::Highlight));
+    QCOMPARE(image.pixelColor(priority.right() - priority.width() / 4, priority.center().y()), QColor(255, 0, 0));
+    // The selection shows as a frame inside the coloured cell.
+    QCOMPARE(image.pixelColor(priority.left(), priority.center().y()), selection);
+}
+
 void ViewsTest::headerClicksSortPerColumnAcrossRefresh()
 {
     makeGrid();
@@ -463,6 +485,35 @@ void ViewsTest::doubleClickShowsTheRequest()
     QTRY_COMPARE(m_boxes->messages.size(), 2);
     QCOMPARE(m_boxes->messages.last().title, QStringLiteral("PM 204"));
     QCOMPARE(m_boxes->messages.last().text, QStringLiteral("Monthly pump PM"));
+}
+
+void ViewsTest::hugeRequestIsCutWhereShown()
+{
+    // 4 MiB of text after the first line.
+    execSqlite(m_dir->path() + QStringLiteral("/plant.db"),
+               {QStringLiteral("INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, "
+                               "RequestedBy, WorkRequest, DivisionID, DepartmentID) VALUES (207, 'A1', 0, 0, 3, "
+                               "'2026-02-07 08:00:00', 'U1', 'Line one' || char(10) || "
+                               "replace(hex(zeroblob(2097152)), '0', 'x'), 'D1', 'M1')")});
+    makeGrid();
+    auto *grid = m_grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"));
+    QCOMPARE(numbers(grid).first(), 207);
+    const QModelIndex notes = grid->model()->index(0, WoNotesColumn);
+    // 65536 characters of the request, then an ellipsis; the cell itself shows one line.
+    const QString shownIn[] = {notes.data(Qt::ToolTipRole).toString(), notes.data().toString()};
+    for (const QString &text : shownIn) {
+        QCOMPARE(text.size(), 65537);
+        QCOMPARE(text.right(3), QStringLiteral("xx…"));
+    }
+    QCOMPARE(shownIn[0].left(11), QStringLiteral("Line one\nxx"));
+    QCOMPARE(shownIn[1].left(11), QStringLiteral("Line one xx"));
+
+    doubleClickCell(grid, 0, WoDateColumn);
+    QTRY_COMPARE(m_boxes->messages.size(), 1);
+    const QString box = m_boxes->messages.last().text;
+    QCOMPARE(box.size(), 65537);
+    QCOMPARE(box.left(11), QStringLiteral("Line one\nxx"));
+    QCOMPARE(box.right(3), QStringLiteral("xx…"));
 }
 
 void ViewsTest::linkedFilesFailureKeepsWorkOrdersShown()
