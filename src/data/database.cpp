@@ -3,9 +3,11 @@
 #include "configdir.h"
 #include "connectionstring.h"
 #include "controlerror.h"
+#include "recordset.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -230,12 +232,48 @@ QSqlDatabase Database::database() const
     return QSqlDatabase::database(m_connectionName, false);
 }
 
-void Database::execute(const QString &sql)
+void Database::load(const Statement &statement, Recordset &recordset)
 {
     open();
-    QSqlQuery query(database());
-    if (!query.exec(sql))
+    QSqlDatabase db = database();
+    const QVariant handle = db.driver()->handle();
+    switch (m_target.backend) {
+    case Backend::Sqlite: {
+        sqlite3 *connection = nullptr;
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            connection = *static_cast<sqlite3 *const *>(handle.constData());
+        recordset.loadSqlite(connection, statement);
+        return;
+    }
+    case Backend::PostgreSql:
+        // Qt registers the handle's type under its struct name ("pg_conn*") or, in some
+        // versions, under the typedef's. There is no other way to PostgreSQL: the driver's
+        // prepare() writes the values back into the text.
+        if (!handle.isValid()
+            || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)) {
+            throw ControlError(ControlError::DatabaseFailure,
+                               QStringLiteral("The PostgreSQL driver does not give its connection handle"));
+        }
+        recordset.loadPostgres(*static_cast<PGconn *const *>(handle.constData()), statement);
+        return;
+    case Backend::SqlServer:
+        break;
+    }
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(statement.sql))
         throw ControlError::fromSqlError(query.lastError());
+    for (const QVariant &value : statement.values)
+        query.addBindValue(value);
+    if (!query.exec())
+        throw ControlError::fromSqlError(query.lastError());
+    recordset.load(query);
+}
+
+void Database::execute(const Statement &statement)
+{
+    Recordset result;
+    load(statement, result);
 }
 
 } // namespace Orvantel
