@@ -12,7 +12,10 @@
 #include <QSqlQuery>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <utility>
 
 namespace Orvantel {
 
@@ -31,7 +34,43 @@ int parsePort(const QString &text)
     return ok && digitsOnly && port > 0 && port <= 65535 ? port : 0;
 }
 
-/// An ODBC attribute value, in braces when it would otherwise end early or split.
+/// ODBC drivers known to read a braced value's doubled '}' back as one '}' (the ODBC rule).
+/// FreeTDS is not one: it ends a braced value at a '}' followed by ';', so "{a}};PORT=1}"
+/// would give it the password "a}" and then a PORT keyword.
+const QLatin1String DriversUndoingDoubledBraces[] = {
+        QLatin1String("ODBC Driver 17 for SQL Server"),
+        QLatin1String("ODBC Driver 18 for SQL Server"),
+};
+
+bool undoesDoubledBraces(const QString &driver)
+{
+    return std::any_of(std::begin(DriversUndoingDoubledBraces), std::end(DriversUndoingDoubledBraces),
+                       [&driver](QLatin1String known) { return driver.compare(known, Qt::CaseInsensitive) == 0; });
+}
+
+/// Why a value cannot go into the ODBC connection string as the driver would read it back;
+/// empty when it can. what names the setting; the value itself is never repeated, since it
+/// may be a password.
+QString odbcRefusal(const QString &what, const QString &value, const QString &driver)
+{
+    const QString notAttempted = QStringLiteral("; the connection was not attempted.");
+    if (value.contains(QChar(0)))
+        return what + QStringLiteral(" contains a NUL character, which no ODBC driver can take") + notAttempted;
+    // Qt's ODBC driver reads a connection string holding ".dsn" anywhere as the name of a file DSN.
+    if (value.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+        return what + QStringLiteral(" contains \".dsn\", which would make the connection read a file DSN instead")
+                + notAttempted;
+    if (value.contains(QLatin1Char('}')) && !undoesDoubledBraces(driver)) {
+        if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
+            return what + QStringLiteral(" contains '}', which the FreeTDS ODBC driver cannot take") + notAttempted;
+        return what + QStringLiteral(" contains '}', which the ODBC driver \"") + driver
+                + QStringLiteral("\" is not known to take") + notAttempted;
+    }
+    return QString();
+}
+
+/// An ODBC attribute value, in braces when it would otherwise end early or split; a '}'
+/// inside is doubled (only values that odbcRefusal() let through get here).
 QString odbcValue(const QString &value, bool alwaysBraced = false)
 {
     static const QString special = QStringLiteral(";{}=");
@@ -97,6 +136,28 @@ void resolveOdbc(ConnectionTarget &target, const QString &server, const Connecti
     QString driver = qEnvironmentVariable("ORVANTEL_ODBC_DRIVER");
     if (driver.isEmpty())
         driver = QStringLiteral("FreeTDS");
+
+    // The driver manager and the driver each parse the whole string, so a driver name with
+    // a '}' could end the DRIVER value early whatever the rule for the others.
+    if (driver.contains(QLatin1Char('}'))) {
+        target.error = QStringLiteral("The ODBC driver name in ORVANTEL_ODBC_DRIVER contains '}'; the connection "
+                                      "was not attempted.");
+        return;
+    }
+    const std::pair<QString, const QString &> values[] = {
+            {QStringLiteral("The ODBC driver name in ORVANTEL_ODBC_DRIVER"), driver},
+            {QStringLiteral("The server name"), host},
+            {QStringLiteral("The database name"), settings.database},
+            {QStringLiteral("The user ID"), settings.userId},
+            {QStringLiteral("The password"), settings.password},
+    };
+    for (const auto &[what, value] : values) {
+        const QString refusal = odbcRefusal(what, value, driver);
+        if (!refusal.isEmpty()) {
+            target.error = refusal;
+            return;
+        }
+    }
 
     // FreeTDS resolves a named instance itself from SERVER=HOST\INSTANCE.
     QString odbc = QStringLiteral("DRIVER=") + odbcValue(driver, true) + QStringLiteral(";SERVER=") + odbcValue(host);
