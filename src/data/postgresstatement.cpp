@@ -102,9 +102,9 @@ PostgresStatement::PostgresStatement(PGconn *connection, const Statement &statem
         if (bindsAsInteger(value)) {
             const qlonglong number = value.toLongLong();
             text = QByteArray::number(number);
-            types[std::size_t(i)]
-                    = number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max() ? Int4Oid
-                                                                                                             : Int8Oid;
+            const bool fitsInt4
+                    = number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max();
+            types[std::size_t(i)] = fitsInt4 ? Int4Oid : Int8Oid;
         } else if (!value.isNull()) {
             text = value.toString().toUtf8();
             // A parameter travels as a C string: a NUL would silently cut the value short.

@@ -4,7 +4,6 @@
 #include "data/datasource.h"
 #include "data/lookups.h"
 #include "data/recordset.h"
-#include "data/workorderqueries.h"
 
 #include "testsupport.h"
 
@@ -376,14 +375,6 @@ void tst_Database::statementsAsSent_data()
                                         << work;
     QTest::addRow("sqlite: create") << u"create"_qs << sqlite
                                     << u"INSERT INTO sp_QX_CreateWorkOrder VALUES (?, ?, ?, ?)"_qs << work;
-    QTest::addRow("sql server: open work orders")
-            << u"open"_qs << sqlServer
-            << u"SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN (?, ?) AND Status < 3 AND IsPM = "
-               "0 AND DivisionID = ? AND DepartmentID = ? ORDER BY WO_Nbr DESC"_qs
-            << QVariantList {u"A1"_qs, u"A2"_qs, u"D1"_qs, u"M1"_qs};
-    QTest::addRow("sql server: linked files")
-            << u"linked"_qs << sqlServer << u"SELECT * FROM vw_LinkedFiles WHERE AssetCode IN (?, ?)"_qs
-            << QVariantList {u"A1"_qs, u"A2"_qs};
 }
 
 void tst_Database::statementsAsSent()
@@ -400,13 +391,8 @@ void tst_Database::statementsAsSent()
         built = comboListStatement(dialect, u"GS_Divisions"_qs, u"DivisionID"_qs, QString());
     else if (statement == u"validate")
         built = assetLookupStatement(dialect, u"\\' OR 1=1 --"_qs);
-    else if (statement == u"create")
-        built = createWorkOrderStatement(dialect, u"A1"_qs, 2, u"Fix the pump's seal \\'"_qs, u"JDOE"_qs);
-    else if (statement == u"open")
-        built = WorkOrderQueries::workOrdersStatement(dialect, u"A1, A2"_qs, WorkOrderQueries::OpenWorkOrders, u"D1"_qs,
-                                                      u"M1"_qs);
     else
-        built = WorkOrderQueries::linkedFilesStatement(dialect, u"A1,A2"_qs);
+        built = createWorkOrderStatement(dialect, u"A1"_qs, 2, u"Fix the pump's seal \\'"_qs, u"JDOE"_qs);
     QCOMPARE(built.sql, sql);
     QCOMPARE(built.values, values);
     // The priority goes as an integer, every other value as text.
