@@ -43,7 +43,9 @@ double elapsedMs(Body &&body)
 /// The statement RefreshData runs with no view filter: every work order.
 QString allWorkOrders()
 {
-    return WorkOrderQueries::workOrdersStatement(QString(), WorkOrderQueries::NoView, QString(), QString());
+    return WorkOrderQueries::workOrdersStatement(SqlDialect(), QString(), WorkOrderQueries::NoView, QString(),
+                                                 QString())
+            .sql;
 }
 
 Comparison ratioComparison(const QString &scenario, const std::vector<double> &ours,
@@ -364,8 +366,9 @@ void Scenarios::startUp()
         return ms;
     };
     // The statement the control runs at start-up with these settings.
-    const QString sql
-            = WorkOrderQueries::workOrdersStatement(QString(), WorkOrderQueries::OpenWorkOrders, QString(), QString());
+    const QString sql = WorkOrderQueries::workOrdersStatement(SqlDialect(), QString(), WorkOrderQueries::OpenWorkOrders,
+                                                              QString(), QString())
+                                .sql;
     const auto peer = [&] {
         const QString name = QStringLiteral("bench-startup-peer");
         double ms = 0;

@@ -37,12 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_ASSERT(!code.contains(QStringLiteral(" - ")) || !text.contains(QStringLiteral(" - ")));
     FUZZ_ASSERT(ComboItemCode(code + QStringLiteral(" - description")) == code || code.contains(QStringLiteral(" -")));
 
-    if (!text.contains(QChar(0))) {
+    // Whatever is typed stays a value: the statements' texts are fixed.
         const QStringList parts = text.split(u'\n');
-        requireOneStatement(schema(), assetLookupStatement(parts.value(0)));
-        requireOneStatement(schema(),
-                            createWorkOrderStatement(SqlDialect(Backend::Sqlite), parts.value(0), qint16(size % 7),
-                                                     parts.value(1), parts.value(2)));
-    }
+    const SqlDialect sqlite(Backend::Sqlite);
+    const Statement lookup = assetLookupStatement(sqlite, parts.value(0));
+    requireOneStatement(schema(), lookup);
+    FUZZ_ASSERT(lookup.sql == QStringLiteral("SELECT * FROM GS_Assets WHERE AssetCode = ?"));
+    FUZZ_ASSERT(lookup.values == QVariantList {parts.value(0)});
+    const auto priority = qint16(int(size % 7) - 3);
+    const Statement create = createWorkOrderStatement(sqlite, parts.value(0), priority, parts.value(1), parts.value(2));
+    requireOneStatement(schema(), create);
+    FUZZ_ASSERT(create.sql == QStringLiteral("INSERT INTO sp_QX_CreateWorkOrder VALUES (?, ?, ?, ?)"));
+    FUZZ_ASSERT(create.values == (QVariantList {parts.value(0), parts.value(1), int(priority), parts.value(2)}));
     return 0;
 }

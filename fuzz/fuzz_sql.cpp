@@ -1,9 +1,8 @@
 // The statements built from outside text: every one must be a single statement that
-// SQLite accepts, whatever the asset list, division and department hold, and every
-// value must reach it as one literal.
+// SQLite accepts, whatever the asset list, division and department hold, with one
+// parameter per value, and no value may reach its text.
 #include "fuzzsupport.h"
 
-#include "data/sqldialect.h"
 #include "data/workorderqueries.h"
 
 #include <QStringList>
@@ -20,26 +19,48 @@ sqlite3 *schema()
     return db;
 }
 
+/// A list of as many codes as the asset list names, each "x": a statement's text may
+/// depend on how many values there are, never on what they hold.
+QString sameShape(const QStringList &codes)
+{
+    return QStringList(codes.size(), QStringLiteral("x")).join(u',');
+}
+
+QString sameShape(const QString &value)
+{
+    return value.isEmpty() ? QString() : QStringLiteral("x");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString text = fuzzText(data, size);
-    // SQLite reads a NUL as the end of the text; the control's values never hold one.
-    if (text.contains(QChar(0)))
-        return 0;
-    const QStringList parts = text.split(u'\n');
+    const QStringList parts = fuzzText(data, size).split(u'\n');
     const QString assets = parts.value(0);
     const QString division = parts.value(1);
     const QString department = parts.value(2);
-    for (auto view : {WorkOrderQueries::OpenWorkOrders, WorkOrderQueries::History, WorkOrderQueries::NoView})
-        requireOneStatement(schema(), WorkOrderQueries::workOrdersStatement(assets, view, division, department));
-    requireOneStatement(schema(), WorkOrderQueries::linkedFilesStatement(assets));
-    requireOneStatement(schema(), QStringLiteral("SELECT ") + SqlDialect::quoted(text));
-    requireOneStatement(schema(),
-                        SqlDialect(Backend::Sqlite)
-                                        .nullFallback(QStringLiteral("AssetCode"), SqlDialect::quoted(text))
-                                        .prepend(QStringLiteral("SELECT "))
-                                + QStringLiteral(" FROM vw_LinkedFiles"));
+    const QStringList codes = WorkOrderQueries::assetCodes(assets);
+    for (const Backend backend : {Backend::Sqlite, Backend::PostgreSql, Backend::SqlServer}) {
+        const SqlDialect dialect(backend);
+        for (auto view : {WorkOrderQueries::OpenWorkOrders, WorkOrderQueries::History, WorkOrderQueries::NoView}) {
+            const Statement statement
+                    = WorkOrderQueries::workOrdersStatement(dialect, assets, view, division, department);
+            requireOneStatement(schema(), statement);
+            FUZZ_ASSERT(statement.sql
+                        == WorkOrderQueries::workOrdersStatement(dialect, sameShape(codes), view, sameShape(division),
+                                                                 sameShape(department))
+                                   .sql);
+            QVariantList values(codes.cbegin(), codes.cend());
+            if (!division.isEmpty())
+                values << division;
+            if (!department.isEmpty())
+                values << department;
+            FUZZ_ASSERT(statement.values == values);
+        }
+        const Statement linked = WorkOrderQueries::linkedFilesStatement(dialect, assets);
+        requireOneStatement(schema(), linked);
+        FUZZ_ASSERT(linked.sql == WorkOrderQueries::linkedFilesStatement(dialect, sameShape(codes)).sql);
+        FUZZ_ASSERT(linked.values == QVariantList(codes.cbegin(), codes.cend()));
+    }
     return 0;
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "data/sqldialect.h"
+
 #include <sqlite3.h>
 
 #include <cstddef>
@@ -34,19 +36,19 @@ inline sqlite3 *sqliteWith(const char *schema)
     return handle;
 }
 
-/// sql must compile on db as exactly one statement without parameters: nothing a value
-/// holds may end it, add another or leave a placeholder.
-inline void requireOneStatement(sqlite3 *db, const QString &sql)
+/// The statement must compile on db as exactly one statement with one parameter per
+/// bound value: nothing a value holds may end it, add another or stand in its text.
+inline void requireOneStatement(sqlite3 *db, const Orvantel::Statement &statement)
 {
-    const QByteArray utf8 = sql.toUtf8();
-    sqlite3_stmt *statement = nullptr;
+    const QByteArray utf8 = statement.sql.toUtf8();
+    sqlite3_stmt *compiled = nullptr;
     const char *tail = nullptr;
-    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &statement, &tail) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &compiled, &tail) != SQLITE_OK) {
         std::fprintf(stderr, "rejected: %s\n%s\n", sqlite3_errmsg(db), utf8.constData());
         std::abort();
     }
-    FUZZ_ASSERT(statement != nullptr);
+    FUZZ_ASSERT(compiled != nullptr);
     FUZZ_ASSERT(tail == utf8.constData() + utf8.size());
-    FUZZ_ASSERT(sqlite3_bind_parameter_count(statement) == 0);
-    sqlite3_finalize(statement);
+    FUZZ_ASSERT(sqlite3_bind_parameter_count(compiled) == statement.values.size());
+    sqlite3_finalize(compiled);
 }

@@ -424,7 +424,7 @@ int WorkOrdersGridPrivate::selectedWorkOrderView() const
 
 void WorkOrdersGridPrivate::RefreshLinkedFiles()
 {
-    Adodc2->setRecordSource(WorkOrderQueries::linkedFilesStatement(AssetList));
+    Adodc2->setRecordSource(WorkOrderQueries::linkedFilesStatement(Adodc2->dialect(), AssetList));
     Adodc2->refresh();
 }
 
@@ -616,8 +616,8 @@ bool WorkOrdersGridPrivate::refreshData()
     try {
         DataGrid *grid = d->grdWorkOrders;
         int remembered = 0;
-        const QString sql = WorkOrderQueries::workOrdersStatement(
-            d->AssetList, WorkOrderQueries::View(d->selectedWorkOrderView()), d->Division, d->Department);
+        const Statement sql = WorkOrderQueries::workOrdersStatement(d->Adodc1->dialect(), d->AssetList,
+            WorkOrderQueries::View(d->selectedWorkOrderView()), d->Division, d->Department);
         if (grid->rowCount() > 0)
             remembered = std::max(0, grid->currentRowIndex());
         const int scroll = grid->verticalScrollBar()->value();

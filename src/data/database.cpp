@@ -3,14 +3,19 @@
 #include "configdir.h"
 #include "connectionstring.h"
 #include "controlerror.h"
+#include "recordset.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <utility>
 
 namespace Orvantel {
 
@@ -29,7 +34,43 @@ int parsePort(const QString &text)
     return ok && digitsOnly && port > 0 && port <= 65535 ? port : 0;
 }
 
-/// An ODBC attribute value, in braces when it would otherwise end early or split.
+/// ODBC drivers known to read a braced value's doubled '}' back as one '}' (the ODBC rule).
+/// FreeTDS is not one: it ends a braced value at a '}' followed by ';', so "{a}};PORT=1}"
+/// would give it the password "a}" and then a PORT keyword.
+const QLatin1String DriversUndoingDoubledBraces[] = {
+        QLatin1String("ODBC Driver 17 for SQL Server"),
+        QLatin1String("ODBC Driver 18 for SQL Server"),
+};
+
+bool undoesDoubledBraces(const QString &driver)
+{
+    return std::any_of(std::begin(DriversUndoingDoubledBraces), std::end(DriversUndoingDoubledBraces),
+                       [&driver](QLatin1String known) { return driver.compare(known, Qt::CaseInsensitive) == 0; });
+}
+
+/// Why a value cannot go into the ODBC connection string as the driver would read it back;
+/// empty when it can. what names the setting; the value itself is never repeated, since it
+/// may be a password.
+QString odbcRefusal(const QString &what, const QString &value, const QString &driver)
+{
+    const QString notAttempted = QStringLiteral("; the connection was not attempted.");
+    if (value.contains(QChar(0)))
+        return what + QStringLiteral(" contains a NUL character, which no ODBC driver can take") + notAttempted;
+    // Qt's ODBC driver reads a connection string holding ".dsn" anywhere as the name of a file DSN.
+    if (value.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+        return what + QStringLiteral(" contains \".dsn\", which would make the connection read a file DSN instead")
+                + notAttempted;
+    if (value.contains(QLatin1Char('}')) && !undoesDoubledBraces(driver)) {
+        if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
+            return what + QStringLiteral(" contains '}', which the FreeTDS ODBC driver cannot take") + notAttempted;
+        return what + QStringLiteral(" contains '}', which the ODBC driver \"") + driver
+                + QStringLiteral("\" is not known to take") + notAttempted;
+    }
+    return QString();
+}
+
+/// An ODBC attribute value, in braces when it would otherwise end early or split; a '}'
+/// inside is doubled (only values that odbcRefusal() let through get here).
 QString odbcValue(const QString &value, bool alwaysBraced = false)
 {
     static const QString special = QStringLiteral(";{}=");
@@ -95,6 +136,28 @@ void resolveOdbc(ConnectionTarget &target, const QString &server, const Connecti
     QString driver = qEnvironmentVariable("ORVANTEL_ODBC_DRIVER");
     if (driver.isEmpty())
         driver = QStringLiteral("FreeTDS");
+
+    // The driver manager and the driver each parse the whole string, so a driver name with
+    // a '}' could end the DRIVER value early whatever the rule for the others.
+    if (driver.contains(QLatin1Char('}'))) {
+        target.error = QStringLiteral("The ODBC driver name in ORVANTEL_ODBC_DRIVER contains '}'; the connection "
+                                      "was not attempted.");
+        return;
+    }
+    const std::pair<QString, const QString &> values[] = {
+            {QStringLiteral("The ODBC driver name in ORVANTEL_ODBC_DRIVER"), driver},
+            {QStringLiteral("The server name"), host},
+            {QStringLiteral("The database name"), settings.database},
+            {QStringLiteral("The user ID"), settings.userId},
+            {QStringLiteral("The password"), settings.password},
+    };
+    for (const auto &[what, value] : values) {
+        const QString refusal = odbcRefusal(what, value, driver);
+        if (!refusal.isEmpty()) {
+            target.error = refusal;
+            return;
+        }
+    }
 
     // FreeTDS resolves a named instance itself from SERVER=HOST\INSTANCE.
     QString odbc = QStringLiteral("DRIVER=") + odbcValue(driver, true) + QStringLiteral(";SERVER=") + odbcValue(host);
@@ -230,12 +293,48 @@ QSqlDatabase Database::database() const
     return QSqlDatabase::database(m_connectionName, false);
 }
 
-void Database::execute(const QString &sql)
+void Database::load(const Statement &statement, Recordset &recordset)
 {
     open();
-    QSqlQuery query(database());
-    if (!query.exec(sql))
+    QSqlDatabase db = database();
+    const QVariant handle = db.driver()->handle();
+    switch (m_target.backend) {
+    case Backend::Sqlite: {
+        sqlite3 *connection = nullptr;
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            connection = *static_cast<sqlite3 *const *>(handle.constData());
+        recordset.loadSqlite(connection, statement);
+        return;
+    }
+    case Backend::PostgreSql:
+        // Qt registers the handle's type under its struct name ("pg_conn*") or, in some
+        // versions, under the typedef's. There is no other way to PostgreSQL: the driver's
+        // prepare() writes the values back into the text.
+        if (!handle.isValid()
+            || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)) {
+            throw ControlError(ControlError::DatabaseFailure,
+                               QStringLiteral("The PostgreSQL driver does not give its connection handle"));
+        }
+        recordset.loadPostgres(*static_cast<PGconn *const *>(handle.constData()), statement);
+        return;
+    case Backend::SqlServer:
+        break;
+    }
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(statement.sql))
         throw ControlError::fromSqlError(query.lastError());
+    for (const QVariant &value : statement.values)
+        query.addBindValue(value);
+    if (!query.exec())
+        throw ControlError::fromSqlError(query.lastError());
+    recordset.load(query);
+}
+
+void Database::execute(const Statement &statement)
+{
+    Recordset result;
+    load(statement, result);
 }
 
 } // namespace Orvantel

@@ -7,6 +7,8 @@
 
 namespace Orvantel {
 
+class Recordset;
+
 /// Where a connection string leads: which Qt driver, and what to hand it.
 /// The backend follows from "Data Source":
 ///   sqlite:PATH               -> QSQLITE, the file at PATH (relative to baseDirectory)
@@ -55,9 +57,15 @@ public:
     SqlDialect dialect() const { return SqlDialect(m_target.backend); }
     const ConnectionTarget &target() const { return m_target; }
 
-    /// Runs a statement for its effect, opening the connection first when needed.
-    /// Throws ControlError on failure.
-    void execute(const QString &sql);
+    /// Runs a statement and replaces recordset's rows with its result, opening the
+    /// connection first when needed. The values are bound by the engine's own binding and
+    /// never enter the text: sqlite3_bind_* on SQLite, libpq parameters on PostgreSQL,
+    /// QSqlQuery placeholders (ODBC parameters, Unicode text) on SQL Server.
+    /// Throws ControlError on failure, leaving recordset as it was.
+    void load(const Statement &statement, Recordset &recordset);
+
+    /// Runs a statement for its effect, as load() does; rows it returns are dropped.
+    void execute(const Statement &statement);
 
 private:
     ConnectionTarget m_target;

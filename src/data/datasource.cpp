@@ -5,7 +5,6 @@
 #include "database.h"
 #include "recordset.h"
 
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -14,7 +13,7 @@ namespace Orvantel {
 struct DataSource::Private
 {
     QString connectionString;
-    QString recordSource;
+    Statement recordSource;
     QString baseDirectory;
     std::unique_ptr<Database> database;
     /// What the open database was made from, to notice a change.
@@ -34,32 +33,7 @@ struct DataSource::Private
         openedBaseDirectory = effectiveBaseDirectory();
     }
 
-    void load()
-    {
-        if (database->backend() == Backend::Sqlite) {
-            const QVariant handle = database->database().driver()->handle();
-            sqlite3 *connection = nullptr;
-            if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-                connection = *static_cast<sqlite3 *const *>(handle.constData());
-            recordset->loadSqlite(connection, recordSource);
-            return;
-        }
-        if (database->backend() == Backend::PostgreSql) {
-            const QVariant handle = database->database().driver()->handle();
-            // Qt registers the handle's type under its struct name ("pg_conn*") or, in some
-            // versions, under the typedef's.
-            if (handle.isValid()
-                && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0)) {
-                recordset->loadPostgres(*static_cast<PGconn *const *>(handle.constData()), recordSource);
-                return;
-            }
-        }
-        QSqlQuery query(database->database());
-        query.setForwardOnly(true);
-        if (!query.exec(recordSource))
-            throw ControlError::fromSqlError(query.lastError());
-        recordset->load(query);
-    }
+    void load() { database->load(recordSource, *recordset); }
 
     /// True when a connection that was working has gone away (server restarted, network lost).
     bool connectionLost()
@@ -90,14 +64,19 @@ void DataSource::setConnectionString(const QString &connectionString)
     d->connectionString = connectionString;
 }
 
-QString DataSource::recordSource() const
+Statement DataSource::recordSource() const
 {
     return d->recordSource;
 }
 
-void DataSource::setRecordSource(const QString &sql)
+void DataSource::setRecordSource(const Statement &statement)
 {
-    d->recordSource = sql;
+    d->recordSource = statement;
+}
+
+SqlDialect DataSource::dialect() const
+{
+    return SqlDialect(resolveConnectionTarget(d->connectionString, d->effectiveBaseDirectory()).backend);
 }
 
 void DataSource::setBaseDirectory(const QString &directory)
@@ -107,7 +86,7 @@ void DataSource::setBaseDirectory(const QString &directory)
 
 void DataSource::refresh()
 {
-    if (d->recordSource.trimmed().isEmpty())
+    if (d->recordSource.sql.trimmed().isEmpty())
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The record source is empty"));
 
     const bool reuse = d->database && d->database->isOpen() && d->openedConnectionString == d->connectionString

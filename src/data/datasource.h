@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sqldialect.h"
+
 #include <QObject>
 #include <QString>
 
@@ -10,8 +12,8 @@ namespace Orvantel {
 class Database;
 class Recordset;
 
-/// A long-lived data source that feeds one grid: a connection string and a SQL text;
-/// refresh() runs the text and replaces the rows of its recordset in one model reset.
+/// A long-lived data source that feeds one grid: a connection string and a statement;
+/// refresh() runs the statement and replaces the rows of its recordset in one model reset.
 ///
 /// The connection is opened on first use and kept. When the connection string changes
 /// the next refresh opens a new connection. When the server went away, refresh() fails
@@ -27,8 +29,13 @@ public:
     QString connectionString() const;
     void setConnectionString(const QString &connectionString);
 
-    QString recordSource() const;
-    void setRecordSource(const QString &sql);
+    /// The statement refresh() runs: SQL text and the values bound to it.
+    Statement recordSource() const;
+    void setRecordSource(const Statement &statement);
+
+    /// The dialect of the database the connection string leads to (known without
+    /// connecting), for building the record source.
+    SqlDialect dialect() const;
 
     /// Relative SQLite paths in the connection string are taken from here
     /// (configDirectory() when empty).

@@ -1,9 +1,7 @@
 #include "lookups.h"
 
 #include "database.h"
-
-#include <QSqlError>
-#include <QSqlQuery>
+#include "recordset.h"
 
 namespace Orvantel {
 
@@ -27,26 +25,14 @@ public:
 
     SqlDialect dialect() const { return m_db.dialect(); }
 
-    QSqlQuery select(const QString &sql) const
-    {
-        QSqlQuery query(m_db.database());
-        query.setForwardOnly(true);
-        if (!query.exec(sql))
-            throw ControlError::fromSqlError(query.lastError());
-        return query;
-    }
+    /// Every row of the statement.
+    void select(const Statement &statement, Recordset &rows) { m_db.load(statement, rows); }
 
-    void execute(const QString &sql) { m_db.execute(sql); }
+    void execute(const Statement &statement) { m_db.execute(statement); }
 
 private:
     Database m_db;
 };
-
-void throwIfFailed(const QSqlQuery &query)
-{
-    if (query.lastError().isValid())
-        throw ControlError::fromSqlError(query.lastError());
-}
 
 } // namespace
 
@@ -86,19 +72,18 @@ QString comboListStatement(const SqlDialect &dialect, const QString &table, cons
             + QStringLiteral(" IS NOT NULL ORDER BY ") + keyColumn;
 }
 
-QString assetLookupStatement(const QString &assetCode)
+Statement assetLookupStatement(const SqlDialect &dialect, const QString &assetCode)
 {
-    return QStringLiteral("SELECT * FROM GS_Assets WHERE AssetCode = ") + SqlDialect::quoted(assetCode);
+    Statement statement(QStringLiteral("SELECT * FROM GS_Assets WHERE AssetCode = "));
+    dialect.appendValues(statement, {assetCode});
+    return statement;
 }
 
-QString createWorkOrderStatement(const SqlDialect &dialect, const QString &assetCode, qint16 priority,
+Statement createWorkOrderStatement(const SqlDialect &dialect, const QString &assetCode, qint16 priority,
                                  const QString &workRequest, const QString &requestedBy)
 {
-    const QString priorityText
-            = priority < 0 ? QString::number(priority) : QLatin1Char(' ') + QString::number(priority);
     return dialect.procedureCall(QStringLiteral("sp_QX_CreateWorkOrder"),
-                                 {SqlDialect::quoted(assetCode), SqlDialect::quoted(workRequest), priorityText,
-                                  SqlDialect::quoted(requestedBy)});
+                                 {assetCode, workRequest, int(priority), requestedBy});
 }
 
 ComboList LoadComboBox(const QString &connectionString, const QString &table, const QString &keyColumn,
@@ -109,16 +94,15 @@ ComboList LoadComboBox(const QString &connectionString, const QString &table, co
         result.items << QString();
     try {
         LookupConnection connection(connectionString);
-        QSqlQuery query
-                = connection.select(comboListStatement(connection.dialect(), table, keyColumn, descriptionColumn));
+        Recordset rows;
+        connection.select(comboListStatement(connection.dialect(), table, keyColumn, descriptionColumn), rows);
         const bool withDescription = !descriptionColumn.isEmpty();
-        while (query.next()) {
-            QString item = query.value(0).toString();
+        for (int row = 0; row < rows.rowCount(); ++row) {
+            QString item = rows.text(row, 0);
             if (withDescription)
-                item += ItemSeparator + query.value(1).toString();
+                item += ItemSeparator + rows.text(row, 1);
             result.items << item;
         }
-        throwIfFailed(query);
     } catch (const ControlError &error) {
         result.error = error;
     }
@@ -136,12 +120,9 @@ AssetCheck ValidateAsset(const QString &connectionString, const QString &assetCo
     AssetCheck result;
     try {
         LookupConnection connection(connectionString);
-        QSqlQuery query = connection.select(assetLookupStatement(assetCode));
-        // One row is enough to know.
-        if (query.next())
-            result.exists = true;
-        else
-            throwIfFailed(query);
+        Recordset rows;
+        connection.select(assetLookupStatement(connection.dialect(), assetCode), rows);
+        result.exists = rows.rowCount() > 0;
     } catch (const ControlError &error) {
         result.error = error;
     }

@@ -24,13 +24,12 @@ QStringList assetListItems(const QString &assetList);
 QString comboListStatement(const SqlDialect &dialect, const QString &table, const QString &keyColumn,
                            const QString &descriptionColumn);
 
-/// "SELECT * FROM GS_Assets WHERE AssetCode = '<code>'", the code's quotes doubled.
-QString assetLookupStatement(const QString &assetCode);
+/// "SELECT * FROM GS_Assets WHERE AssetCode = ?", the code bound as typed.
+Statement assetLookupStatement(const SqlDialect &dialect, const QString &assetCode);
 
-/// The call of sp_QX_CreateWorkOrder with asset, request, priority and requester, texts
-/// quoted with their quotes doubled. The priority is written with one leading blank when
-/// it is zero or positive (", " + " 2"), with its sign when negative.
-QString createWorkOrderStatement(const SqlDialect &dialect, const QString &assetCode, qint16 priority,
+/// The call of sp_QX_CreateWorkOrder with asset, request, priority and requester bound as
+/// typed (texts as text, the priority as an integer).
+Statement createWorkOrderStatement(const SqlDialect &dialect, const QString &assetCode, qint16 priority,
                                  const QString &workRequest, const QString &requestedBy);
 
 /// The items of a lookup combo box, and why loading stopped early.

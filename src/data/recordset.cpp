@@ -2,10 +2,10 @@
 #include "recordset_p.h"
 
 #include "controlerror.h"
+#include "postgresstatement.h"
 
 #include <QDate>
 #include <QDateTime>
-#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -439,50 +439,29 @@ ControlError sqliteError(sqlite3 *handle, int code)
     return {code, QString::fromUtf8(sqlite3_errmsg(handle))};
 }
 
-struct ResultClearer
+/// Binds the statement's values to its parameters: texts as UTF-8 text, integers as
+/// 64-bit integers.
+void bindSqlite(sqlite3 *handle, sqlite3_stmt *statement, const QVariantList &values)
 {
-    void operator()(PGresult *result) const { PQclear(result); }
-};
-
-/// The same error the QPSQL driver reports for a failed statement, so that both load
-/// paths describe a failure alike.
-ControlError postgresError(PGconn *connection, const PGresult *result)
-{
-    QString message = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(connection));
-    if (message.isEmpty())
-        message = QString::fromUtf8(PQerrorMessage(connection));
-    const QString code = result ? QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QString();
-    if (!code.isEmpty())
-        message += QLatin1Char('(') + code + QLatin1Char(')');
-    return ControlError::fromSqlError(
-            QSqlError(QStringLiteral("QPSQL: Unable to create query"), message, QSqlError::StatementError, code));
-}
-
-bool isCopy(ExecStatusType status)
-{
-    return status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH;
-}
-
-/// Reads and drops every result still due on the connection, ending a COPY (which would
-/// otherwise hold it for good).
-void discardResults(PGconn *connection)
-{
-    while (PGresult *result = PQgetResult(connection)) {
-        const ExecStatusType status = PQresultStatus(result);
-        PQclear(result);
-        if (status == PGRES_COPY_OUT) {
-            char *buffer = nullptr;
-            int received;
-            while ((received = PQgetCopyData(connection, &buffer, 0)) > 0)
-                PQfreemem(buffer);
-            if (received != -1)
-                return;
-        } else if (status == PGRES_COPY_IN) {
-            if (PQputCopyEnd(connection, "no data to copy") != 1)
-                return;
-        } else if (status == PGRES_COPY_BOTH) {
-            return;
+    if (sqlite3_bind_parameter_count(statement) != values.size()) {
+        throw ControlError(ControlError::DatabaseFailure,
+                           QStringLiteral("The statement has %1 placeholders for %2 values")
+                                   .arg(sqlite3_bind_parameter_count(statement))
+                                   .arg(values.size()));
+    }
+    for (int i = 0; i < int(values.size()); ++i) {
+        const QVariant &value = values.at(i);
+        int bound;
+        if (bindsAsInteger(value)) {
+            bound = sqlite3_bind_int64(statement, i + 1, value.toLongLong());
+        } else if (value.isNull()) {
+            bound = sqlite3_bind_null(statement, i + 1);
+        } else {
+            const QByteArray text = value.toString().toUtf8();
+            bound = sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
         }
+        if (bound != SQLITE_OK)
+            throw sqliteError(handle, bound);
     }
 }
 
@@ -947,19 +926,20 @@ void Recordset::load(QSqlQuery &query)
     replace(std::move(storage));
 }
 
-void Recordset::loadSqlite(sqlite3 *handle, const QString &sql)
+void Recordset::loadSqlite(sqlite3 *handle, const Statement &statement)
 {
     if (!handle)
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The SQLite connection is not open"));
 
-    const QByteArray utf8 = sql.toUtf8();
+    const QByteArray utf8 = statement.sql.toUtf8();
     sqlite3_stmt *raw = nullptr;
     const int prepared = sqlite3_prepare_v2(handle, utf8.constData(), int(utf8.size()), &raw, nullptr);
-    std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(raw);
+    std::unique_ptr<sqlite3_stmt, StatementFinalizer> owner(raw);
     if (prepared != SQLITE_OK)
         throw sqliteError(handle, prepared);
-    if (!statement)
+    if (!owner)
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The SQL text holds no statement"));
+    bindSqlite(handle, raw, statement.values);
 
     auto storage = std::make_unique<Storage>();
     const int fields = sqlite3_column_count(raw);
@@ -1004,51 +984,21 @@ void Recordset::loadSqlite(sqlite3 *handle, const QString &sql)
     replace(std::move(storage));
 }
 
-void Recordset::loadPostgres(PGconn *connection, const QString &sql)
+void Recordset::loadPostgres(PGconn *connection, const Statement &statement)
 {
-    if (!connection || PQstatus(connection) != CONNECTION_OK) {
-        const QString reason = connection ? QString::fromUtf8(PQerrorMessage(connection)).simplified() : QString();
-        throw ControlError(ControlError::DatabaseFailure,
-                           reason.isEmpty() ? QStringLiteral("The PostgreSQL connection is not open") : reason);
-    }
-
-    // A query of the driver's that stopped reading part-way still holds the connection; the
-    // driver, too, drops such rows before it sends a statement.
-    discardResults(connection);
-    const QByteArray utf8 = sql.toUtf8();
-    if (!PQsendQuery(connection, utf8.constData()))
-        throw postgresError(connection, nullptr);
-    // Row by row: within noise of one PQexec for 250 000 rows, and about 100 MiB less memory
+    // Row by row: within noise of one result for 250 000 rows, and about 100 MiB less memory
     // held, since libpq never builds the whole result (twice the text, which the heap keeps
-    // after it is freed). Should the mode be refused, the rows come in one result.
-    PQsetSingleRowMode(connection);
-    // Whatever happens, every result is read, so that the connection can take the next query.
-    const auto drain = qScopeGuard([connection] { discardResults(connection); });
+    // after it is freed).
+    PostgresStatement running(connection, statement, PostgresStatement::Rows::OneByOne);
 
     std::unique_ptr<Storage> storage;
     std::unique_ptr<Storage> finished;
     std::vector<PgField> kinds;
     int rows = 0;
-    std::optional<ControlError> error;
-    while (PGresult *raw = PQgetResult(connection)) {
-        const std::unique_ptr<PGresult, ResultClearer> result(raw);
-        const ExecStatusType status = PQresultStatus(raw);
-        if (isCopy(status)) {
-            // The copy is ended by draining (the guard below).
-            throw ControlError(ControlError::DatabaseFailure,
-                               QStringLiteral("A COPY statement cannot be shown as rows"));
-        }
-        if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-            if (!error)
-                error = postgresError(connection, raw);
-            continue;
-        }
-        if (error)
-            continue;
-        // A statement's first result starts its rows; like PQexec, the last statement's are kept.
+    while (const PostgresResult result = running.next()) {
+        PGresult *raw = result.get();
         if (!storage) {
             storage = std::make_unique<Storage>();
-            rows = 0;
             const int fields = PQnfields(raw);
             kinds.resize(std::size_t(fields));
             for (int i = 0; i < fields; ++i) {
@@ -1071,13 +1021,11 @@ void Recordset::loadPostgres(PGconn *connection, const QString &sql)
             }
         }
         rows += tuples;
-        if (status != PGRES_SINGLE_TUPLE) {
+        if (PQresultStatus(raw) != PGRES_SINGLE_TUPLE) {
             storage->rows = rows;
             finished = std::move(storage);
         }
     }
-    if (error)
-        throw *error;
     if (!finished)
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The SQL text holds no statement"));
     replace(std::move(finished));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sqldialect.h"
+
 #include <QAbstractTableModel>
 #include <QString>
 #include <QVariant>
@@ -73,16 +75,18 @@ public:
     /// Replaces the contents with every row of a forward-only query that has been
     /// executed. Throws ControlError on a fetch failure, keeping the previous rows.
     void load(QSqlQuery &query);
-    /// The fast path for SQLite: runs sql on the connection's own handle.
-    /// Throws ControlError on failure, keeping the previous rows.
-    void loadSqlite(sqlite3 *handle, const QString &sql);
-    /// The fast path for PostgreSQL: runs sql on the connection's own handle and keeps
-    /// the server's text as UTF-8. int2, int4, int8 and oid load as integers; float4 and
-    /// float8 as reals; numeric as a real when it has at most 15 significant digits (so
-    /// it reads back unchanged), else as text; bool as "true" / "false"; everything else
-    /// as the server's text (a timestamp(0) as "YYYY-MM-DD HH:MM:SS").
+    /// The fast path for SQLite: runs the statement on the connection's own handle, its
+    /// values bound with sqlite3_bind_*. Throws ControlError on failure, keeping the
+    /// previous rows.
+    void loadSqlite(sqlite3 *handle, const Statement &statement);
+    /// The fast path for PostgreSQL: runs one statement on the connection's own handle, its
+    /// values bound as parameters (PostgresStatement), and keeps the server's text as
+    /// UTF-8. int2, int4, int8 and oid load as integers; float4 and float8 as reals;
+    /// numeric as a real when it has at most 15 significant digits (so it reads back
+    /// unchanged), else as text; bool as "true" / "false"; everything else as the server's
+    /// text (a timestamp(0) as "YYYY-MM-DD HH:MM:SS").
     /// Throws ControlError on failure ("[SQLSTATE] message"), keeping the previous rows.
-    void loadPostgres(PGconn *connection, const QString &sql);
+    void loadPostgres(PGconn *connection, const Statement &statement);
     /// Field names without rows (the result's columns when it is empty).
     void clear();
 

@@ -1,60 +1,67 @@
 #include "workorderqueries.h"
 
-#include "sqldialect.h"
-
-#include <QStringList>
-
 namespace Orvantel::WorkOrderQueries {
 
-QString sqlAssetList(const QString &assetList)
+namespace {
+
+/// " AND AssetCode IN (?, ?)" or " WHERE …": nothing when the list names no code.
+void appendAssetCondition(const SqlDialect &dialect, Statement &statement, const QLatin1String &keyword,
+                          const QString &assetList)
+{
+    const QStringList codes = assetCodes(assetList);
+    if (codes.isEmpty())
+        return;
+    statement.sql += keyword + QStringLiteral(" AssetCode IN (");
+    dialect.appendValues(statement, QVariantList(codes.cbegin(), codes.cend()));
+    statement.sql += QLatin1Char(')');
+}
+
+} // namespace
+
+QStringList assetCodes(const QString &assetList)
 {
     QString codes = assetList;
     codes.remove(u' ');
-    QStringList quoted;
-    for (const QString &code : codes.split(u','))
-        quoted << SqlDialect::quoted(code);
-    return quoted.join(QStringLiteral(", "));
+    if (codes.isEmpty())
+        return {};
+    return codes.split(u',');
 }
 
-bool hasAssets(const QString &sqlAssetList)
+Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetList, View view, const QString &division,
+                              const QString &department)
 {
-    return sqlAssetList.size() > 2;
-}
-
-QString workOrdersStatement(const QString &assetList, View view, const QString &division, const QString &department)
-{
-    const QString assets = sqlAssetList(assetList);
-    QString sql = QStringLiteral("SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1");
-    if (hasAssets(assets))
-        sql += QStringLiteral(" AND AssetCode IN (") + assets + u')';
+    Statement statement(QStringLiteral("SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1"));
+    appendAssetCondition(dialect, statement, QLatin1String(" AND"), assetList);
     switch (view) {
     case OpenWorkOrders:
-        sql += QStringLiteral(" AND Status < 3 AND IsPM = 0");
+        statement.sql += QStringLiteral(" AND Status < 3 AND IsPM = 0");
         break;
     case UpcomingPMs:
-        sql += QStringLiteral(" AND IsPM = 1");
+        statement.sql += QStringLiteral(" AND IsPM = 1");
         break;
     case History:
-        sql += QStringLiteral(" AND Status IN (3,4)");
+        statement.sql += QStringLiteral(" AND Status IN (3,4)");
         break;
     case NoView:
         break;
     }
-    if (!division.isEmpty())
-        sql += QStringLiteral(" AND DivisionID = ") + SqlDialect::quoted(division);
-    if (!department.isEmpty())
-        sql += QStringLiteral(" AND DepartmentID = ") + SqlDialect::quoted(department);
-    sql += QStringLiteral(" ORDER BY WO_Nbr DESC");
-    return sql;
+    if (!division.isEmpty()) {
+        statement.sql += QStringLiteral(" AND DivisionID = ");
+        dialect.appendValues(statement, {division});
+    }
+    if (!department.isEmpty()) {
+        statement.sql += QStringLiteral(" AND DepartmentID = ");
+        dialect.appendValues(statement, {department});
+    }
+    statement.sql += QStringLiteral(" ORDER BY WO_Nbr DESC");
+    return statement;
 }
 
-QString linkedFilesStatement(const QString &assetList)
+Statement linkedFilesStatement(const SqlDialect &dialect, const QString &assetList)
 {
-    const QString assets = sqlAssetList(assetList);
-    QString sql = QStringLiteral("SELECT * FROM vw_LinkedFiles");
-    if (hasAssets(assets))
-        sql += QStringLiteral(" WHERE AssetCode IN (") + assets + u')';
-    return sql;
+    Statement statement(QStringLiteral("SELECT * FROM vw_LinkedFiles"));
+    appendAssetCondition(dialect, statement, QLatin1String(" WHERE"), assetList);
+    return statement;
 }
 
 } // namespace Orvantel::WorkOrderQueries

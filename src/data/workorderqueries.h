@@ -1,25 +1,26 @@
 #pragma once
 
+#include "sqldialect.h"
+
 #include <QString>
+#include <QStringList>
 
 namespace Orvantel::WorkOrderQueries {
 
 /// The views of the work-order grid, in the order of the view buttons.
 enum View { OpenWorkOrders = 0, UpcomingPMs = 1, History = 2, NoView = -1 };
 
-/// The SQL asset list: every blank removed (inside codes too), each code between single
-/// quotes with its own quotes doubled, codes joined by ", ". "A1, B 2,C3" gives
-/// 'A1', 'B2', 'C3'; an empty list gives '' (two quotes).
-QString sqlAssetList(const QString &assetList);
+/// The asset codes an asset list limits to: every blank removed (inside codes too), then
+/// split at commas. "A1, B 2,C3" gives A1, B2, C3; "," gives two empty codes; a list of
+/// nothing but blanks gives none (no limit).
+QStringList assetCodes(const QString &assetList);
 
-/// True when the list from sqlAssetList() names at least one code (longer than '').
-bool hasAssets(const QString &sqlAssetList);
-
-/// The work orders of a view, limited by the assets, division and department, newest first.
-QString workOrdersStatement(const QString &assetList, View view, const QString &division,
+/// The work orders of a view, limited by the assets, division and department, newest
+/// first; every value bound.
+Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetList, View view, const QString &division,
                             const QString &department);
 
-/// The linked files of the assets (all of them when the list is empty).
-QString linkedFilesStatement(const QString &assetList);
+/// The linked files of the assets (all of them when the list names none).
+Statement linkedFilesStatement(const SqlDialect &dialect, const QString &assetList);
 
 } // namespace Orvantel::WorkOrderQueries

@@ -37,6 +37,8 @@ private Q_SLOTS:
     void connectFailureIsReported_data();
     void connectFailureIsReported();
     void connectedStaysTrueAfterLaterFailure();
+    void connectRefusesSettingsTheDriverCannotTake_data();
+    void connectRefusesSettingsTheDriverCannotTake();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -281,6 +283,44 @@ void ConnectTest::connectedStaysTrueAfterLaterFailure()
     QVERIFY(!grid.ConnectToServer());
     QCOMPARE(boxes.titles(), QStringList{QStringLiteral("ConnectToServer Error")});
     QVERIFY(grid.ConnectedToDB());
+    QCOMPARE(grid.RefreshInterval(), qint16(0));
+}
+
+void ConnectTest::connectRefusesSettingsTheDriverCannotTake_data()
+{
+    // The SQL Server path through FreeTDS, the default driver: nothing is sent anywhere.
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("expectedText");
+    QTest::addRow("password with a brace")
+        << "sa" << "s3cret};PORT=5999"
+        << "Error 3000\r\nThe password contains '}', which the FreeTDS ODBC driver cannot take; the connection was "
+           "not attempted.";
+    QTest::addRow("user naming a file DSN")
+        << "maint.dsn" << "s3cret"
+        << "Error 3000\r\nThe user ID contains \".dsn\", which would make the connection read a file DSN instead; "
+           "the connection was not attempted.";
+}
+
+void ConnectTest::connectRefusesSettingsTheDriverCannotTake()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QString, expectedText);
+    qunsetenv("ORVANTEL_ODBC_DRIVER");
+    WorkOrdersGrid grid;
+    grid.setDBServerName(QStringLiteral("127.0.0.1,1"));
+    grid.setDBDatabaseName(QStringLiteral("Maintenance"));
+    grid.setDBUserID(user);
+    grid.setDBPassword(password);
+    grid.setRefreshInterval(30);
+    MessageBoxRecorder boxes;
+    QVERIFY(!grid.ConnectToServer());
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("ConnectToServer Error")});
+    QCOMPARE(boxes.messages.first().icon, QMessageBox::Warning);
+    QCOMPARE(boxes.messages.first().text, expectedText);
+    QVERIFY(!boxes.messages.first().text.contains(password));
+    QVERIFY(!grid.ConnectedToDB());
     QCOMPARE(grid.RefreshInterval(), qint16(0));
 }
 

@@ -126,49 +126,81 @@ WorkOrdersGrid *RefreshTest::connectedGrid(WorkOrdersGrid &grid)
 
 void RefreshTest::statements_data()
 {
+    // Values are bound, never written into the text; each engine spells its placeholders.
+    QTest::addColumn<int>("backend");
     QTest::addColumn<QString>("assets");
     QTest::addColumn<int>("view");
     QTest::addColumn<QString>("division");
     QTest::addColumn<QString>("department");
     QTest::addColumn<QString>("expected");
-    QTest::addRow("open, assets, division")
-        << "A1,A2" << 0 << "D" << ""
-        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('A1', 'A2') AND Status < 3 AND "
-           "IsPM = 0 AND DivisionID = 'D' ORDER BY WO_Nbr DESC";
-    QTest::addRow("pm, blanks removed inside codes")
-        << "A1, B 2,C3" << 1 << "" << ""
-        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('A1', 'B2', 'C3') AND IsPM = 1 "
-           "ORDER BY WO_Nbr DESC";
-    QTest::addRow("history, department, no assets")
-        << "" << 2 << "" << "M1"
-        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND Status IN (3,4) AND DepartmentID = 'M1' ORDER "
-           "BY WO_Nbr DESC";
-    QTest::addRow("linked files selected: no view condition")
-        << "   " << -1 << "" << ""
-        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 ORDER BY WO_Nbr DESC";
-    QTest::addRow("commas only still filter")
-        << "," << 0 << "" << ""
-        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('', '') AND Status < 3 AND IsPM = "
-           "0 ORDER BY WO_Nbr DESC";
-    QTest::addRow("quotes doubled everywhere")
-        << "O'Q,X" << 0 << "D'1" << "x' OR '1'='1"
-        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ('O''Q', 'X') AND Status < 3 AND "
-           "IsPM = 0 AND DivisionID = 'D''1' AND DepartmentID = 'x'' OR ''1''=''1' ORDER BY WO_Nbr DESC";
+    QTest::addColumn<QString>("expectedLinkedFiles");
+    QTest::addColumn<QVariantList>("values");
+    const int sqlServer = int(Backend::SqlServer);
+    const int postgres = int(Backend::PostgreSql);
+    const int sqlite = int(Backend::Sqlite);
+    QTest::addRow("sql server: open, assets, division")
+        << sqlServer << "A1,A2" << 0 << "D" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN (?, ?) AND Status < 3 AND IsPM = 0 "
+           "AND DivisionID = ? ORDER BY WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles WHERE AssetCode IN (?, ?)" << QVariantList{u"A1"_qs, u"A2"_qs, u"D"_qs};
+    QTest::addRow("postgresql: open, assets, division")
+        << postgres << "A1,A2" << 0 << "D" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ($1, $2) AND Status < 3 AND IsPM = 0 "
+           "AND DivisionID = $3 ORDER BY WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles WHERE AssetCode IN ($1, $2)" << QVariantList{u"A1"_qs, u"A2"_qs, u"D"_qs};
+    QTest::addRow("sqlite: pm, blanks removed inside codes")
+        << sqlite << "A1, B 2,C3" << 1 << "" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN (?, ?, ?) AND IsPM = 1 ORDER BY "
+           "WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles WHERE AssetCode IN (?, ?, ?)" << QVariantList{u"A1"_qs, u"B2"_qs, u"C3"_qs};
+    QTest::addRow("postgresql: history, department, no assets")
+        << postgres << "" << 2 << "" << "M1"
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND Status IN (3,4) AND DepartmentID = $1 ORDER BY "
+           "WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles" << QVariantList{u"M1"_qs};
+    QTest::addRow("sql server: linked files selected, blanks only")
+        << sqlServer << "   " << -1 << "" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 ORDER BY WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles" << QVariantList{};
+    QTest::addRow("sqlite: commas only still filter")
+        << sqlite << " ,,," << 0 << "" << ""
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN (?, ?, ?, ?) AND Status < 3 AND "
+           "IsPM = 0 ORDER BY WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles WHERE AssetCode IN (?, ?, ?, ?)"
+        << QVariantList{u""_qs, u""_qs, u""_qs, u""_qs};
+    QTest::addRow("postgresql: quotes and backslashes stay values")
+        << postgres << "O'Q,X\\" << 0 << "\\'; DELETE FROM WO_WorkOrders; --" << "x' OR '1'='1"
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN ($1, $2) AND Status < 3 AND IsPM = 0 "
+           "AND DivisionID = $3 AND DepartmentID = $4 ORDER BY WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles WHERE AssetCode IN ($1, $2)"
+        << QVariantList{u"O'Q"_qs, u"X\\"_qs, u"\\'; DELETE FROM WO_WorkOrders; --"_qs, u"x' OR '1'='1"_qs};
+    QTest::addRow("sql server: division and department")
+        << sqlServer << "P1" << 2 << "D'1" << "M1"
+        << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 AND AssetCode IN (?) AND Status IN (3,4) AND "
+           "DivisionID = ? AND DepartmentID = ? ORDER BY WO_Nbr DESC"
+        << "SELECT * FROM vw_LinkedFiles WHERE AssetCode IN (?)" << QVariantList{u"P1"_qs, u"D'1"_qs, u"M1"_qs};
 }
 
 void RefreshTest::statements()
 {
+    QFETCH(int, backend);
     QFETCH(QString, assets);
     QFETCH(int, view);
     QFETCH(QString, division);
     QFETCH(QString, department);
     QFETCH(QString, expected);
-    QCOMPARE(WorkOrderQueries::workOrdersStatement(assets, WorkOrderQueries::View(view), division, department),
-             expected);
-    const QString where = WorkOrderQueries::hasAssets(WorkOrderQueries::sqlAssetList(assets))
-        ? QStringLiteral(" WHERE AssetCode IN (") + WorkOrderQueries::sqlAssetList(assets) + u')'
-        : QString();
-    QCOMPARE(WorkOrderQueries::linkedFilesStatement(assets), QStringLiteral("SELECT * FROM vw_LinkedFiles") + where);
+    QFETCH(QString, expectedLinkedFiles);
+    QFETCH(QVariantList, values);
+    const SqlDialect dialect{Backend(backend)};
+    const Statement workOrders
+        = WorkOrderQueries::workOrdersStatement(dialect, assets, WorkOrderQueries::View(view), division, department);
+    QCOMPARE(workOrders.sql, expected);
+    QCOMPARE(workOrders.values, values);
+    const Statement linkedFiles = WorkOrderQueries::linkedFilesStatement(dialect, assets);
+    QCOMPARE(linkedFiles.sql, expectedLinkedFiles);
+    // The linked files take the asset codes only: the first values, one per placeholder.
+    const qsizetype codes = expectedLinkedFiles.count(u'?') + expectedLinkedFiles.count(u'$');
+    QCOMPARE(linkedFiles.values, values.mid(0, codes));
 }
 
 void RefreshTest::refreshLoadsTheSelectedWorkOrders_data()

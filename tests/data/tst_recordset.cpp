@@ -43,13 +43,15 @@ private Q_SLOTS:
     void sortKeepsBookmarksAndPersistentIndexes();
     void failedLoadKeepsRowsUntilTheNextLoad_data();
     void failedLoadKeepsRowsUntilTheNextLoad();
+    void valuesAreBoundNeverWritten_data();
+    void valuesAreBoundNeverWritten();
 
     void postgresLoadsTypes_data();
     void postgresLoadsTypes();
     void postgresMatchesGenericPathOnWorkOrders();
 
 private:
-    void load(Loader loader, const QString &sql);
+    void load(Loader loader, const Statement &statement);
     QList<qint64> ids() const;
     /// The PostgreSQL test database (the demo plant), made on first use.
     QSqlDatabase postgres();
@@ -99,16 +101,17 @@ void tst_Recordset::cleanupTestCase()
         TestSupport::PgServer::dropDatabase(m_pgName);
 }
 
-void tst_Recordset::load(Loader loader, const QString &sql)
+void tst_Recordset::load(Loader loader, const Statement &statement)
 {
     if (loader == Loader::Sqlite) {
-        m_model->loadSqlite(*static_cast<sqlite3 *const *>(m_sqlite->database().driver()->handle().constData()), sql);
+        m_model->loadSqlite(*static_cast<sqlite3 *const *>(m_sqlite->database().driver()->handle().constData()),
+                            statement);
     } else if (loader == Loader::Postgres) {
-        m_model->loadPostgres(*static_cast<PGconn *const *>(postgres().driver()->handle().constData()), sql);
+        m_model->loadPostgres(*static_cast<PGconn *const *>(postgres().driver()->handle().constData()), statement);
     } else {
         QSqlQuery query(m_sqlite->database());
         query.setForwardOnly(true);
-        query.exec(sql);
+        query.exec(statement.sql);
         m_model->load(query);
     }
 }
@@ -316,12 +319,13 @@ void tst_Recordset::failedLoadKeepsRowsUntilTheNextLoad_data()
     QTest::addRow("libpq, fails after some rows")
             << Loader::Postgres << u"SELECT 10 / (3 - n) FROM generate_series(1, 5) n"_qs << 22012
             << u"ERROR: division by zero"_qs;
-    QTest::addRow("libpq, later statement fails") << Loader::Postgres << u"SELECT 1 AS a; "_qs + noSuch << failure
-                                                  << u"[42P01] ERROR: relation \"nosuch\" does not exist"_qs;
+    QTest::addRow("libpq, no such table")
+            << Loader::Postgres << noSuch << failure << u"[42P01] ERROR: relation \"nosuch\" does not exist"_qs;
+    QTest::addRow("libpq, one statement only")
+            << Loader::Postgres << u"SELECT 1 AS a; "_qs + noSuch << 42601
+            << u"ERROR: cannot insert multiple commands into a prepared statement"_qs;
     QTest::addRow("libpq, COPY out") << Loader::Postgres << u"COPY (SELECT 1) TO STDOUT"_qs << failure << copy;
-    QTest::addRow("libpq, COPY in") << Loader::Postgres
-                                    << u"CREATE TEMP TABLE IF NOT EXISTS sink (n int); COPY sink FROM STDIN"_qs
-                                    << failure << copy;
+    QTest::addRow("libpq, COPY in") << Loader::Postgres << u"COPY GS_Users FROM STDIN"_qs << failure << copy;
 }
 
 void tst_Recordset::failedLoadKeepsRowsUntilTheNextLoad()
@@ -346,15 +350,49 @@ void tst_Recordset::failedLoadKeepsRowsUntilTheNextLoad()
     QCOMPARE(ids(), sorted);
     QCOMPARE(m_model->sort(), u"code"_qs);
 
-    // The connection stays usable. An empty result keeps its field names; over PostgreSQL
-    // the last statement's rows are the result.
-    const QString empty = u"SELECT 'y' AS AssetCode WHERE false"_qs;
-    load(loader, loader == Loader::Postgres ? u"SELECT 1 AS a; "_qs + empty : empty);
+    // The connection stays usable. An empty result keeps its field names.
+    load(loader, u"SELECT 'y' AS AssetCode WHERE false"_qs);
     QCOMPARE(aboutToReset.count(), 1);
     QCOMPARE(m_model->rowCount(), 0);
     QCOMPARE(m_model->fieldIndex(u"ASSETCODE"_qs), 0);
     QCOMPARE(m_model->sort(), QString());
     m_model->setSort(u"AssetCode DESC"_qs);
+}
+
+void tst_Recordset::valuesAreBoundNeverWritten_data()
+{
+    QTest::addColumn<Loader>("loader");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("setUp"); // run on the driver's connection first
+    const QString postgresSql = u"SELECT $1::text AS t, $2 + 1 AS n, length($1::text) AS l"_qs;
+    QTest::addRow("sqlite") << Loader::Sqlite << u"SELECT ?1 AS t, ?2 + 1 AS n, length(?1) AS l"_qs << QString();
+    QTest::addRow("postgresql") << Loader::Postgres << postgresSql << QString();
+    // The values go as UTF-8 whatever the connection was last told.
+    QTest::addRow("postgresql, client encoding changed")
+            << Loader::Postgres << postgresSql << u"SET client_encoding TO 'LATIN1'"_qs;
+}
+
+void tst_Recordset::valuesAreBoundNeverWritten()
+{
+    QFETCH(Loader, loader);
+    QFETCH(QString, sql);
+    QFETCH(QString, setUp);
+    if (loader == Loader::Postgres)
+        REQUIRE_POSTGRES();
+    if (!setUp.isEmpty()) {
+        QSqlQuery query(postgres());
+        QVERIFY_SQL(query, exec(setUp));
+    }
+    const QString text = u"\\'; DROP TABLE items; -- Fr\u00e4sen \u65e5\u672c"_qs;
+    load(loader, Statement(sql, {text, 41}));
+    QCOMPARE(m_model->rowCount(), 1);
+    QCOMPARE(m_model->text(0, 0), text);
+    QCOMPARE(m_model->value(0, 1), QVariant(qint64(42)));
+    QCOMPARE(m_model->value(0, 2), QVariant(qint64(34))); // characters, as the database counts them
+
+    // One value for two placeholders is refused, and the rows stay.
+    QVERIFY_THROWS_EXCEPTION(ControlError, load(loader, Statement(sql, {text})));
+    QCOMPARE(m_model->text(0, 0), text);
 }
 
 void tst_Recordset::postgresLoadsTypes_data()
@@ -386,7 +424,7 @@ void tst_Recordset::postgresLoadsTypes()
     QFETCH(QString, text);
 
     // The second row tells a shared text or a wrong reservation apart from the first.
-    load(Loader::Postgres, u"SELECT n, "_qs + expression + u" AS v FROM generate_series(1, 2) n"_qs);
+    load(Loader::Postgres, QString(u"SELECT n, "_qs + expression + u" AS v FROM generate_series(1, 2) n"_qs));
     QCOMPARE(m_model->rowCount(), 2);
     for (int row = 0; row < 2; ++row) {
         QCOMPARE(m_model->value(row, 0), QVariant(qint64(row + 1)));

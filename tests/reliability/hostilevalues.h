@@ -4,6 +4,7 @@
 #include <QStringList>
 
 /// Values that break naive quoting or try to change a statement: quotes of every kind,
+/// backslashes before quotes (an escape where a server reads backslashes in strings),
 /// comment markers, statement separators, very long text, control characters, empty
 /// and blank text.
 inline QStringList hostileValues()
@@ -17,6 +18,12 @@ inline QStringList hostileValues()
         QStringLiteral("P-101'); DELETE FROM GS_Assets; --"),
         QStringLiteral("\\'; SELECT 1; --"),
         QStringLiteral("a\\"),
+        QStringLiteral("\\'; DELETE FROM WO_WorkOrders; --"),
+        QStringLiteral("\\' OR 1=1 --"),
+        QStringLiteral("\\', 3, NULL); UPDATE GS_Assets SET Descr = NULL; --"),
+        QStringLiteral("\\\\'"),
+        QStringLiteral("a\\\\\\'b"),
+        QStringLiteral("\\\\"),
         QStringLiteral("\"quoted\""),
         QStringLiteral("/* open comment"),
         QStringLiteral("-- trailing comment"),

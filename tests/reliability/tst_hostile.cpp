@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -18,6 +19,17 @@ using namespace Orvantel;
 using namespace TestSupport;
 
 namespace {
+
+enum class Engine { Sqlite, PostgresStandardStrings, PostgresBackslashEscapes };
+
+/// Every table's row count, and how many assets keep the descriptions they were filled
+/// with: a statement that a value changed would show here.
+const QString TablesFingerprint = QStringLiteral(
+        "SELECT (SELECT count(*) FROM WO_WorkOrders) || ',' || (SELECT count(*) FROM GS_Assets) || ',' || "
+        "(SELECT count(*) FROM GS_Assets WHERE Descr IN ('Pump', 'hostile')) || ',' || "
+        "(SELECT count(*) FROM GS_LinkedFiles) || ',' || (SELECT count(*) FROM GS_Divisions) || ',' || "
+        "(SELECT count(*) FROM GS_Departments) || ',' || (SELECT count(*) FROM GS_Users) || ',' || "
+        "(SELECT count(*) FROM WO_Statuses)");
 
 /// Values that can stand as one asset code in a list (the list drops blanks and splits
 /// at commas) and fit the code column.
@@ -27,6 +39,8 @@ bool usableAsCode(const QString &value)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Engine)
 
 /// Hostile values through every path of the grids that builds SQL or a connection string:
 /// matched literally, never changing a statement, any failure reported in a box.
@@ -45,10 +59,17 @@ private Q_SLOTS:
     void connectionSettingsCannotAddKeys();
 
 private:
+    void engines();
+    /// Points the control at the engine: on PostgreSQL, the database then reads strings
+    /// with or without backslash escapes (standard_conforming_strings off or on) in every
+    /// new connection.
+    void useEngine(Engine engine);
+    /// The first value of a query on the engine's database, through a connection of the test's own.
+    QString scalar(Engine engine, const QString &sql);
     /// Creates the schema and rows for every hostile value (as asset code, division and
     /// department), inserting them with bound values.
     void fill(QSqlDatabase db);
-    void connect(WorkOrdersGrid &grid, bool postgres);
+    void connect(WorkOrdersGrid &grid, Engine engine);
 
     QTemporaryDir m_dir;
     QString m_sqlite;
@@ -139,9 +160,9 @@ void HostileTest::cleanup()
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
 }
 
-void HostileTest::connect(WorkOrdersGrid &grid, bool postgres)
+void HostileTest::connect(WorkOrdersGrid &grid, Engine engine)
 {
-    if (postgres) {
+    if (engine != Engine::Sqlite) {
         grid.setDBServerName(PgServer::serverName());
         grid.setDBDatabaseName(m_pgDatabase);
         grid.setDBUserID(PgServer::user());
@@ -153,22 +174,63 @@ void HostileTest::connect(WorkOrdersGrid &grid, bool postgres)
     QVERIFY(grid.ConnectToServer());
 }
 
+void HostileTest::engines()
+{
+    QTest::addColumn<Engine>("engine");
+    QTest::addRow("sqlite") << Engine::Sqlite;
+    QTest::addRow("postgresql, standard strings") << Engine::PostgresStandardStrings;
+    QTest::addRow("postgresql, backslash escapes") << Engine::PostgresBackslashEscapes;
+}
+
+void HostileTest::useEngine(Engine engine)
+{
+    if (engine == Engine::Sqlite)
+        return;
+    REQUIRE_POSTGRES();
+    const QString setting = engine == Engine::PostgresBackslashEscapes ? QStringLiteral("off") : QStringLiteral("on");
+    QString error;
+    QVERIFY2(
+            PgServer::adminExec(
+                    QStringLiteral("ALTER DATABASE %1 SET standard_conforming_strings = %2").arg(m_pgDatabase, setting),
+                    &error),
+            qPrintable(error));
+    QCOMPARE(scalar(engine, QStringLiteral("SHOW standard_conforming_strings")), setting);
+}
+
+QString HostileTest::scalar(Engine engine, const QString &sql)
+{
+    if (engine != Engine::Sqlite)
+        return PgServer::exec(m_pgDatabase, sql).toString();
+    QString value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("scalar"));
+        db.setDatabaseName(m_sqlite);
+        QSqlQuery q(db);
+        if (db.open() && q.exec(sql) && q.next())
+            value = q.value(0).toString();
+        else
+            qWarning("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("scalar"));
+    return value;
+}
+
 void HostileTest::filtersMatchLiterally_data()
 {
-    QTest::addColumn<bool>("postgres");
-    QTest::addRow("sqlite") << false;
-    QTest::addRow("postgresql") << true;
+    engines();
 }
 
 void HostileTest::filtersMatchLiterally()
 {
-    QFETCH(bool, postgres);
-    if (postgres)
-        REQUIRE_POSTGRES();
+    QFETCH(Engine, engine);
+    useEngine(engine);
+    if (QTest::currentTestFailed())
+        return;
+    const QString tables = scalar(engine, TablesFingerprint);
     WorkOrdersGrid grid;
     letStartUpFinish();
     MessageBoxRecorder boxes;
-    connect(grid, postgres);
+    connect(grid, engine);
     auto *d = WorkOrdersGridPrivate::get(&grid);
     Recordset *rs = d->grdWorkOrders->recordset();
     int tried = 0;
@@ -213,25 +275,28 @@ void HostileTest::filtersMatchLiterally()
     grid.setDepartment(QString());
     QVERIFY(grid.RefreshData());
     QCOMPARE(d->grdWorkOrders->rowCount(), m_workOrders);
+    QCOMPARE(scalar(engine, TablesFingerprint), tables);
 }
 
 void HostileTest::lookupsAndCreationStayLiteral_data()
 {
-    filtersMatchLiterally_data();
+    engines();
 }
 
 void HostileTest::lookupsAndCreationStayLiteral()
 {
-    QFETCH(bool, postgres);
-    if (postgres)
-        REQUIRE_POSTGRES();
-    const QString connection = postgres
+    QFETCH(Engine, engine);
+    useEngine(engine);
+    if (QTest::currentTestFailed())
+        return;
+    const QString connection = engine != Engine::Sqlite
         ? ConnectionString::build({PgServer::serverName(), m_pgDatabase, PgServer::user(), PgServer::password()})
         : ConnectionString::build({QStringLiteral("sqlite:") + m_sqlite, {}, {}, {}});
+    const QStringList tables = scalar(engine, TablesFingerprint).split(u',');
     WorkOrdersGrid grid;
     letStartUpFinish();
     MessageBoxRecorder boxes;
-    connect(grid, postgres);
+    connect(grid, engine);
     auto *d = WorkOrdersGridPrivate::get(&grid);
     Recordset *rs = d->grdWorkOrders->recordset();
     QVERIFY(grid.RefreshData());
@@ -249,11 +314,17 @@ void HostileTest::lookupsAndCreationStayLiteral()
         grid.setAssetList(QStringLiteral("P-101"));
         QVERIFY(grid.RefreshData());
         QCOMPARE(rs->text(0, rs->fieldIndex(QStringLiteral("Notes"))), value);
+        QCOMPARE(rs->text(0, rs->fieldIndex(QStringLiteral("Priority"))), QStringLiteral("3"));
+        QCOMPARE(scalar(engine, QStringLiteral("SELECT RequestedBy FROM WO_WorkOrders ORDER BY WO_Nbr DESC LIMIT 1")),
+                 value);
     }
     // Nothing else changed: the work orders are the ones made here and before.
     grid.setAssetList(QString());
     QVERIFY(grid.RefreshData());
     QCOMPARE(d->grdWorkOrders->rowCount(), before + created);
+    QStringList expectedTables = tables;
+    expectedTables[0] = QString::number(tables.at(0).toInt() + created);
+    QCOMPARE(scalar(engine, TablesFingerprint).split(u','), expectedTables);
     const ComboList users = LoadComboBox(connection, QStringLiteral("vw_WORequestedUsers"), QStringLiteral("UserID"),
                                          true, QStringLiteral("Name"));
     QVERIFY(!users.error);
