@@ -1,10 +1,10 @@
 #include "gridsetup.h"
 
-#include "control/messagebox.h"
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "data/recordset.h"
-#include "views/datagrid.h"
+#include "messagebox.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "recordset.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QFileInfo>

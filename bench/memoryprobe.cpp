@@ -3,9 +3,9 @@
 #include "baselines.h"
 #include "gridsetup.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "views/datagrid.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QFile>

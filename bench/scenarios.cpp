@@ -4,12 +4,12 @@
 #include "memoryprobe.h"
 #include "report.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "data/datasource.h"
-#include "data/recordset.h"
-#include "data/workorderqueries.h"
-#include "views/datagrid.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "datasource.h"
+#include "recordset.h"
+#include "workorderqueries.h"
+#include "datagrid.h"
 
 #include "demodata.h"
 

@@ -1,7 +1,7 @@
 // The connection string: reading any text, and the round trip of any four settings.
 #include "fuzzsupport.h"
 
-#include "data/connectionstring.h"
+#include "connectionstring.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 // statements the lookups build from what an operator types.
 #include "fuzzsupport.h"
 
-#include "data/lookups.h"
+#include "lookups.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 // The settings-file reader on arbitrary file contents.
 #include "fuzzsupport.h"
 
-#include "control/modini.h"
+#include "modini.h"
 
 #include <QByteArray>
 

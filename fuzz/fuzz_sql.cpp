@@ -3,7 +3,7 @@
 // parameter per value, and no value may reach its text.
 #include "fuzzsupport.h"
 
-#include "data/workorderqueries.h"
+#include "workorderqueries.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 // The text conversions: numbers, the numeric test and Booleans.
 #include "fuzzsupport.h"
 
-#include "control/textconv.h"
-#include "data/controlerror.h"
+#include "textconv.h"
+#include "controlerror.h"
 
 #include <cmath>
 

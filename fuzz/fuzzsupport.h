@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "data/sqldialect.h"
+#include "sqldialect.h"
 
 #include <sqlite3.h>
 

@@ -7,14 +7,14 @@
 #include "modini.h"
 #include "textconv.h"
 
-#include "data/connectionstring.h"
-#include "data/datasource.h"
-#include "data/recordset.h"
-#include "data/workorderqueries.h"
-#include "views/datagrid.h"
-#include "views/gridbehaviour.h"
-#include "views/gridcolumns.h"
-#include "views/viewselection.h"
+#include "connectionstring.h"
+#include "datasource.h"
+#include "recordset.h"
+#include "workorderqueries.h"
+#include "datagrid.h"
+#include "gridbehaviour.h"
+#include "gridcolumns.h"
+#include "viewselection.h"
 
 #include <QHeaderView>
 #include <QApplication>
@@ -430,10 +430,17 @@ void WorkOrdersGridPrivate::RefreshLinkedFiles()
 
 WorkOrdersGrid::WorkOrdersGrid(QWidget *parent) : WorkOrdersGrid(parent, StartUpFromSettings) {}
 
+static void initResources()
+{
+    // Also in the static build the tests link, where nothing else would pull the logo in.
+    Q_INIT_RESOURCE(control);
+}
+
 WorkOrdersGrid::WorkOrdersGrid(QWidget *parent, StartUp startUp)
     : QWidget(parent)
     , d(new WorkOrdersGridPrivate(this))
 {
+    initResources();
     d->createChildren();
     connect(d->Timer1, &QTimer::timeout, this,
             [this] { d->guarded(QStringLiteral("RefreshData Error"), [this] { d->timerTick(); }); });

@@ -2,7 +2,7 @@
 
 #include "workordersgrid.h"
 
-#include "data/controlerror.h"
+#include "controlerror.h"
 
 #include <QPointer>
 #include <QString>

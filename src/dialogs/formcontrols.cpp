@@ -1,6 +1,6 @@
 #include "formcontrols_p.h"
 
-#include "control/layout.h"
+#include "layout.h"
 
 #include <QComboBox>
 #include <QDialog>

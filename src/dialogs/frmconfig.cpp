@@ -3,9 +3,9 @@
 #include "formcontrols_p.h"
 #include "limitedtextedit.h"
 
-#include "control/layout.h"
-#include "control/textconv.h"
-#include "data/controlerror.h"
+#include "layout.h"
+#include "textconv.h"
+#include "controlerror.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,9 +3,9 @@
 #include "formcontrols_p.h"
 #include "limitedtextedit.h"
 
-#include "control/layout.h"
-#include "control/textconv.h"
-#include "data/lookups.h"
+#include "layout.h"
+#include "textconv.h"
+#include "lookups.h"
 
 #include <QComboBox>
 #include <QKeyEvent>

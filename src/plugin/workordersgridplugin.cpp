@@ -1,6 +1,6 @@
 #include "workordersgridplugin.h"
 
-#include "control/workordersgrid.h"
+#include "workordersgrid.h"
 
 #include <QIcon>
 

@@ -1,7 +1,5 @@
 #include "about.h"
 
-#include "control/messagebox.h"
-#include "control/workordersgrid_p.h"
 
 namespace Orvantel {
 
@@ -15,12 +13,3 @@ QString aboutText(const QString &serverName, const QString &databaseName)
 }
 
 } // namespace Orvantel
-
-void WorkOrdersGridPrivate::cmdAbout_Click()
-{
-    modal([&] {
-        Orvantel::showMessage(Orvantel::aboutText(DBServerName, DBDatabaseName),
-                              QStringLiteral("About Orvantel Work Orders Control"),
-                              Orvantel::MessageStyle::Information, q);
-    });
-}

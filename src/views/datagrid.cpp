@@ -5,9 +5,9 @@
 #include "gridbehaviour.h"
 #include "recordselector.h"
 
-#include "data/controlerror.h"
-#include "data/datasource.h"
-#include "data/recordset.h"
+#include "controlerror.h"
+#include "datasource.h"
+#include "recordset.h"
 
 #include <QDateTime>
 #include <QHeaderView>

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "orvantelworkorders_export.h"
 
 #include <QColor>
 #include <QTableView>
@@ -35,7 +34,7 @@ struct ColumnSpec
 };
 
 /// One column of a DataGrid. Widths are in twips.
-class ORVANTELWORKORDERS_EXPORT GridColumn
+class GridColumn
 {
 public:
     int index() const { return m_index; }
@@ -77,7 +76,7 @@ private:
 /// current row addressed by index or bookmark, at most MaxRows rows, and the events a
 /// control handles (HeadClick, FetchCellStyle, DblClick, ButtonClick). Sorting is the
 /// control's business: a header click only raises HeadClick.
-class ORVANTELWORKORDERS_EXPORT DataGrid : public QTableView
+class DataGrid : public QTableView
 {
     Q_OBJECT
 public:

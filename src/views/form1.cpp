@@ -1,7 +1,7 @@
 #include "form1.h"
 
-#include "control/layout.h"
-#include "control/messagebox.h"
+#include "layout.h"
+#include "messagebox.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "orvantelworkorders_export.h"
 #include "previewaddress.h"
 
 #include <QDialog>
@@ -14,14 +13,14 @@ namespace Orvantel {
 
 /// The browser's new extent (width or height, in twips) for a window extent: the window's
 /// less 100 when the window's is above 100; at 100 or less the browser keeps its own.
-ORVANTELWORKORDERS_EXPORT std::optional<int> previewBrowserExtent(int windowTwips);
+std::optional<int> previewBrowserExtent(int windowTwips);
 
 /// The "Preview" window: one embedded browser, WebBrowser1, at the top-left corner and
 /// kept 100 twips short of the window's inner area in each direction. The browser stays
 /// inside the folder of linked files: a page that leads elsewhere (a link, a script, a
 /// redirect, a new window) has that address opened in the desktop's web browser (http
 /// and https only) and stays where it is.
-class ORVANTELWORKORDERS_EXPORT Form1 : public QDialog
+class Form1 : public QDialog
 {
     Q_OBJECT
 public:
@@ -45,11 +44,11 @@ private:
 /// (shared OpenGL contexts set up before the application object was created). Linking
 /// the library prepares it; loading the control as a plugin into a running application
 /// that did not prepare does not.
-ORVANTELWORKORDERS_EXPORT bool webEngineUsable();
+bool webEngineUsable();
 
 /// Opens address in the preview window, shown modally over owner, and returns when the
 /// user closes it. Where webEngineUsable() is false, opens address in the desktop's web
 /// browser instead and says so in an information box (the first time only).
-ORVANTELWORKORDERS_EXPORT void openPreview(QWidget *owner, const QUrl &address);
+void openPreview(QWidget *owner, const QUrl &address);
 
 } // namespace Orvantel

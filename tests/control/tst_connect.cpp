@@ -1,10 +1,10 @@
 #include "testsupport.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "data/connectionstring.h"
-#include "data/recordset.h"
-#include "views/datagrid.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "connectionstring.h"
+#include "recordset.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QFile>

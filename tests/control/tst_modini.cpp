@@ -1,5 +1,5 @@
-#include "control/modini.h"
-#include "data/controlerror.h"
+#include "modini.h"
+#include "controlerror.h"
 
 #include <QDir>
 #include <QFile>

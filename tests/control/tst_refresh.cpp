@@ -1,13 +1,13 @@
 #include "testsupport.h"
 
-#include "control/messagebox.h"
+#include "messagebox.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "data/datasource.h"
-#include "data/recordset.h"
-#include "data/workorderqueries.h"
-#include "views/datagrid.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "datasource.h"
+#include "recordset.h"
+#include "workorderqueries.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

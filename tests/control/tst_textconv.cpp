@@ -1,5 +1,5 @@
-#include "control/textconv.h"
-#include "data/controlerror.h"
+#include "textconv.h"
+#include "controlerror.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "data/connectionstring.h"
-#include "data/database.h"
+#include "connectionstring.h"
+#include "database.h"
 
 #include <QTest>
 

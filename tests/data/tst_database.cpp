@@ -1,9 +1,9 @@
-#include "data/connectionstring.h"
-#include "data/controlerror.h"
-#include "data/database.h"
-#include "data/datasource.h"
-#include "data/lookups.h"
-#include "data/recordset.h"
+#include "connectionstring.h"
+#include "controlerror.h"
+#include "database.h"
+#include "datasource.h"
+#include "lookups.h"
+#include "recordset.h"
 
 #include "testsupport.h"
 

@@ -1,7 +1,7 @@
-#include "data/connectionstring.h"
-#include "data/controlerror.h"
-#include "data/database.h"
-#include "data/recordset.h"
+#include "connectionstring.h"
+#include "controlerror.h"
+#include "database.h"
+#include "recordset.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

@@ -1,16 +1,16 @@
 #include "testsupport.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "data/connectionstring.h"
-#include "data/database.h"
-#include "data/datasource.h"
-#include "data/lookups.h"
-#include "data/recordset.h"
-#include "dialogs/frmconfig.h"
-#include "dialogs/frmnewwo.h"
-#include "dialogs/limitedtextedit.h"
-#include "views/datagrid.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "connectionstring.h"
+#include "database.h"
+#include "datasource.h"
+#include "lookups.h"
+#include "recordset.h"
+#include "frmconfig.h"
+#include "frmnewwo.h"
+#include "limitedtextedit.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,13 +1,13 @@
 #include "testsupport.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "views/about.h"
-#include "views/datagrid.h"
-#include "views/form1.h"
-#include "views/gridcolumns.h"
-#include "views/previewaddress.h"
-#include "views/viewselection.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "about.h"
+#include "datagrid.h"
+#include "form1.h"
+#include "gridcolumns.h"
+#include "previewaddress.h"
+#include "viewselection.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,11 +1,11 @@
 #include "testsupport.h"
 
-#include "control/messagebox.h"
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "dialogs/frmconfig.h"
-#include "dialogs/frmnewwo.h"
-#include "views/datagrid.h"
+#include "messagebox.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "frmconfig.h"
+#include "frmnewwo.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QComboBox>

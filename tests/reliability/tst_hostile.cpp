@@ -1,12 +1,12 @@
 #include "hostilevalues.h"
 #include "testsupport.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "data/connectionstring.h"
-#include "data/lookups.h"
-#include "data/recordset.h"
-#include "views/datagrid.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "connectionstring.h"
+#include "lookups.h"
+#include "recordset.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QFile>

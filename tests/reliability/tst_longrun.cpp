@@ -1,8 +1,8 @@
 #include "testsupport.h"
 
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "views/datagrid.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "datagrid.h"
 
 #include <QApplication>
 #include <QDir>

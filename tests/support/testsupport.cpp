@@ -1,8 +1,8 @@
 #include "testsupport.h"
 
-#include "control/messagebox.h"
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
+#include "messagebox.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,13 +1,13 @@
 #include "testsupport.h"
 
-#include "control/layout.h"
-#include "control/messagebox.h"
-#include "control/workordersgrid.h"
-#include "control/workordersgrid_p.h"
-#include "data/datasource.h"
-#include "data/recordset.h"
-#include "views/datagrid.h"
-#include "views/gridcolumns.h"
+#include "layout.h"
+#include "messagebox.h"
+#include "workordersgrid.h"
+#include "workordersgrid_p.h"
+#include "datasource.h"
+#include "recordset.h"
+#include "datagrid.h"
+#include "gridcolumns.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "control/messagebox.h"
-#include "control/workordersgrid_p.h"
-#include "views/datagrid.h"
-#include "views/form1.h"
-#include "views/gridcolumns.h"
-#include "views/previewaddress.h"
+#include "messagebox.h"
+#include "workordersgrid_p.h"
+#include "datagrid.h"
+#include "form1.h"
+#include "gridcolumns.h"
+#include "previewaddress.h"
 
 using namespace Orvantel;
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "orvantelworkorders_export.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,7 +11,7 @@
 namespace modINI {
 
 /// "OrvantelWO.ini" in the system settings folder.
-ORVANTELWORKORDERS_EXPORT QString settingsFilePath();
+QString settingsFilePath();
 
 /// The largest settings file that is read (1 MiB); a real one is a few hundred bytes.
 constexpr qint64 MaxSettingsFileSize = 1024 * 1024;
@@ -22,7 +21,7 @@ constexpr qint64 MaxSettingsFileSize = 1024 * 1024;
 /// in it count; lines starting with ';' or '#' are comments. Lines end at LF, CR LF or a
 /// lone CR, and a NUL ends a line's text. The contents are UTF-8, or UTF-16 when they start
 /// with its byte-order mark (a UTF-8 byte-order mark is skipped).
-class ORVANTELWORKORDERS_EXPORT Profile
+class Profile
 {
 public:
     /// The section of the given file contents.
@@ -44,7 +43,7 @@ private:
 };
 
 /// Profile(contents, section).ReadINI(key, defaultValue).
-ORVANTELWORKORDERS_EXPORT QString readProfileString(const QByteArray &contents, const QString &section,
+QString readProfileString(const QByteArray &contents, const QString &section,
                                                     const QString &key, const QString &defaultValue);
 
 } // namespace modINI

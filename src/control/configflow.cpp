@@ -1,10 +1,10 @@
-#include "control/workordersgrid_p.h"
+#include "workordersgrid_p.h"
 
 #include "frmconfig.h"
 #include "lookupcalls_p.h"
 
-#include "control/hourglass.h"
-#include "data/lookups.h"
+#include "hourglass.h"
+#include "lookups.h"
 
 #include <QCheckBox>
 #include <QComboBox>

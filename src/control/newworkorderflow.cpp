@@ -1,13 +1,13 @@
-#include "control/workordersgrid_p.h"
+#include "workordersgrid_p.h"
 
 #include "frmnewwo.h"
 #include "limitedtextedit.h"
 #include "lookupcalls_p.h"
 
-#include "control/messagebox.h"
-#include "data/lookups.h"
-#include "data/recordset.h"
-#include "views/datagrid.h"
+#include "messagebox.h"
+#include "lookups.h"
+#include "recordset.h"
+#include "datagrid.h"
 
 #include <QComboBox>
 

@@ -1,6 +1,6 @@
 #include "textconv.h"
 
-#include "data/controlerror.h"
+#include "controlerror.h"
 
 #include <charconv>
 #include <cmath>

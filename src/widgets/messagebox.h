@@ -1,6 +1,5 @@
 #pragma once
 
-#include "orvantelworkorders_export.h"
 
 #include <QString>
 
@@ -16,16 +15,16 @@ enum class MessageStyle {
 
 /// Shows a modal message box with an OK button and waits until it is closed. Every
 /// message the control shows goes through here.
-ORVANTELWORKORDERS_EXPORT void showMessage(const QString &text, const QString &title, MessageStyle style,
+void showMessage(const QString &text, const QString &title, MessageStyle style,
                                            QWidget *parent = nullptr);
 
 /// How many boxes shown by showMessage() are open right now (0 or 1 unless nested
 /// event loops stack them).
-ORVANTELWORKORDERS_EXPORT int openMessageCount();
+int openMessageCount();
 
 /// Called just before a box is shown; lets tests and hosts observe what is reported.
 /// Pass nullptr to remove it.
 using MessageObserver = void (*)(const QString &text, const QString &title, MessageStyle style);
-ORVANTELWORKORDERS_EXPORT void setMessageObserver(MessageObserver observer);
+void setMessageObserver(MessageObserver observer);
 
 } // namespace Orvantel

@@ -1,7 +1,7 @@
 #include "lookupcalls_p.h"
 
-#include "control/messagebox.h"
-#include "data/lookups.h"
+#include "messagebox.h"
+#include "lookups.h"
 
 #include <QComboBox>
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "orvantelworkorders_export.h"
 
 #include <optional>
 
@@ -28,6 +27,6 @@ struct GridResize
 /// at the bottom below its top of 720. A width of 60 or less, or a height of 390 or
 /// less, gives 0; a height from 391 to 839 would be negative and is not applied. When
 /// the grid ends up wider than 10000 the work-request column takes the width beyond 9400.
-ORVANTELWORKORDERS_EXPORT GridResize resizeRule(double innerWidth, double innerHeight, double currentGridWidth);
+GridResize resizeRule(double innerWidth, double innerHeight, double currentGridWidth);
 
 } // namespace Orvantel

@@ -1,7 +1,7 @@
 #include "modini.h"
 
-#include "data/configdir.h"
-#include "data/controlerror.h"
+#include "configdir.h"
+#include "controlerror.h"
 
 #include <QFile>
 #include <QStringDecoder>
