@@ -121,6 +121,13 @@ int main(int argc, char *argv[])
              QStringLiteral("n")},
             {QStringLiteral("seed"), QStringLiteral("Seed of the generator (default: the fixed demo seed)."),
              QStringLiteral("n")},
+            {QStringLiteral("today"),
+             QStringLiteral("Date the plant as seen on <day> (YYYY-MM-DD): open work orders in the weeks before "
+                            "it, upcoming PMs in the weeks after it (default: %1).")
+                     .arg(DefaultToday.toString(Qt::ISODate)),
+             QStringLiteral("day")},
+            {QStringLiteral("no-change-notifications"),
+             QStringLiteral("On PostgreSQL, leave out the change notifications (postgresql/notify.sql).")},
             {QStringLiteral("files"), QStringLiteral("Write the linked files into <dir>."), QStringLiteral("dir")},
     });
     parser.process(app);
@@ -137,6 +144,15 @@ int main(int argc, char *argv[])
     }
     options.workOrders = *workOrders;
     options.linkedFiles = *linkedFiles;
+    if (parser.isSet(QStringLiteral("today"))) {
+        const QString text = parser.value(QStringLiteral("today"));
+        options.today = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+        if (!options.today.isValid()) {
+            print(stderr, QStringLiteral("orvantel-datagen: --today takes a date as YYYY-MM-DD, not ") + text);
+            return 2;
+        }
+    }
+    options.changeNotifications = !parser.isSet(QStringLiteral("no-change-notifications"));
 
     const bool sqlite = parser.isSet(QStringLiteral("sqlite"));
     const bool postgresql = parser.isSet(QStringLiteral("postgresql"));
@@ -160,7 +176,7 @@ int main(int argc, char *argv[])
             const QString connection = QStringLiteral("orvantel-datagen");
             {
                 QSqlDatabase db = openPostgreSql(parser.value(QStringLiteral("postgresql")), connection);
-                createSchema(db);
+                createSchema(db, options);
                 populate(db, options);
                 print(stdout,
                       QStringLiteral("%1: %2 in %3 s")

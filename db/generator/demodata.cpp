@@ -134,14 +134,45 @@ private:
     QString m_batch;
 };
 
-QString scriptFor(Engine engine)
+QString script(const QString &name)
 {
-    const QString path = engine == Engine::SQLite ? QStringLiteral(":/orvantel/db/sqlite/schema.sql")
-                                                  : QStringLiteral(":/orvantel/db/postgresql/schema.sql");
+    const QString path = QStringLiteral(":/orvantel/db/") + name;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error("Cannot read the schema resource " + path.toStdString());
     return QString::fromUtf8(file.readAll());
+}
+
+QStringList schemaStatements(Engine engine, const Options &options)
+{
+    if (engine == Engine::SQLite)
+        return splitSqlScript(script(QStringLiteral("sqlite/schema.sql")), ScriptDialect::SQLite);
+    QStringList statements = splitSqlScript(script(QStringLiteral("postgresql/schema.sql")), ScriptDialect::PostgreSQL);
+    if (options.changeNotifications)
+        statements += splitSqlScript(script(QStringLiteral("postgresql/notify.sql")), ScriptDialect::PostgreSQL);
+    return statements;
+}
+
+// Runs statements in one transaction: all or nothing.
+void runScript(QSqlDatabase db, const QStringList &statements)
+{
+    if (!db.isOpen())
+        throw Error("The database is not open");
+    if (!db.transaction())
+        fail(QStringLiteral("BEGIN"), db.lastError());
+    try {
+        QSqlQuery query(db);
+        // "DROP ... IF EXISTS" of a fresh install would print a notice per trigger.
+        if (engineOf(db) == Engine::PostgreSQL)
+            exec(query, QStringLiteral("SET LOCAL client_min_messages = warning"));
+        for (const QString &statement : statements)
+            exec(query, statement);
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+    if (!db.commit())
+        fail(QStringLiteral("COMMIT"), db.lastError());
 }
 
 void populateTables(QSqlDatabase db, const Options &options)
@@ -259,24 +290,16 @@ QAtomicInt connectionCounter;
 
 } // namespace
 
-void createSchema(QSqlDatabase db)
+void createSchema(QSqlDatabase db, const Options &options)
 {
-    const Engine engine = engineOf(db);
-    if (!db.isOpen())
-        throw Error("The database is not open");
-    const QStringList statements = splitSqlScript(scriptFor(engine));
-    if (!db.transaction())
-        fail(QStringLiteral("BEGIN"), db.lastError());
-    try {
-        QSqlQuery query(db);
-        for (const QString &statement : statements)
-            exec(query, statement);
-    } catch (...) {
-        db.rollback();
-        throw;
-    }
-    if (!db.commit())
-        fail(QStringLiteral("COMMIT"), db.lastError());
+    runScript(db, schemaStatements(engineOf(db), options));
+}
+
+void installChangeNotifications(QSqlDatabase db)
+{
+    if (engineOf(db) != Engine::PostgreSQL)
+        throw Error("Change notifications need PostgreSQL, not " + db.driverName().toStdString());
+    runScript(db, splitSqlScript(script(QStringLiteral("postgresql/notify.sql")), ScriptDialect::PostgreSQL));
 }
 
 void populate(QSqlDatabase db, const Options &options)
@@ -314,7 +337,7 @@ void createSqliteFile(const QString &path, const Options &options)
             // the indexes are built faster with a larger page cache.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = OFF"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -65536"));
-            createSchema(db);
+            createSchema(db, options);
             populate(db, options);
             db.close();
         } catch (...) {

@@ -10,10 +10,13 @@ namespace Orvantel::DemoData {
 namespace {
 
 constexpr qint64 Day = 24 * 60 * 60;
-// Work orders are spread over the eighteen months before 2026-01-01; upcoming
-// preventive maintenance falls in the six weeks after it.
-constexpr qint64 HistorySpan = 548 * Day;
-constexpr qint64 UpcomingSpan = 42 * Day;
+// Seconds from the start of today. The plant's eighteen months end with the open
+// work orders of the last weeks; the completed and closed ones come before them,
+// and the upcoming preventive maintenance falls in the weeks from tomorrow on.
+constexpr qint64 HistoryStart = -548 * Day;
+constexpr qint64 OpenStart = -OpenWeeks * 7 * Day;
+constexpr qint64 UpcomingStart = Day;
+constexpr qint64 UpcomingEnd = UpcomingStart + UpcomingWeeks * 7 * Day;
 
 struct AssetRow
 {
@@ -266,15 +269,15 @@ int workOrderCount(const Options &options)
     return options.workOrders > 0 ? options.workOrders : DemoWorkOrderCount;
 }
 
-QString timestampText(qint64 secondsFromEpoch)
+QString timestampText(const QDate &day, qint64 seconds)
 {
-    qint64 days = secondsFromEpoch / Day;
-    qint64 seconds = secondsFromEpoch % Day;
+    qint64 days = seconds / Day;
+    seconds %= Day;
     if (seconds < 0) {
         seconds += Day;
         --days;
     }
-    const QDate date = QDate(2026, 1, 1).addDays(days);
+    const QDate date = day.addDays(days);
     const int fields[6]
             = {date.year(), date.month(), date.day(), int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60)};
     const int lastDigit[6] = {3, 6, 9, 12, 15, 18};
@@ -290,34 +293,48 @@ QString timestampText(qint64 secondsFromEpoch)
 WorkOrderStream::WorkOrderStream(const Options &options)
     : m_plant(Plant::instance())
     , m_random(quint64(options.seed) * 0x2545f4914f6cdd1dULL + 1)
+    , m_today(options.today.isNull() ? DefaultToday : options.today)
     , m_count(workOrderCount(options))
-    , m_upcomingPMs(qMax(1, m_count / 20))
-    , m_time(-HistorySpan)
 {
-    const int pastCount = qMax(1, m_count - m_upcomingPMs);
-    m_step = qMax<qint64>(1, HistorySpan / pastCount);
+    const int upcoming = qMin(m_count, qMax(1, m_count / 20));
+    const int open = qMin(m_count - upcoming, qMax(1, m_count * 3 / 25));
+    m_openFrom = m_count - upcoming - open;
+    m_upcomingFrom = m_count - upcoming;
     for (const Asset &asset : m_plant.assets)
         m_assetWeightTotal += asset.weight;
     for (const User &user : m_plant.users)
         m_requesters += user.canRequestWork ? 1 : 0;
 }
 
+qint64 WorkOrderStream::placeInBand(int index, int count, qint64 start, qint64 end)
+{
+    // One equal slice of the band per work order, a random second within it: the
+    // dates rise with the numbers and cover the band evenly, never piling up at its end.
+    const qint64 span = end - start;
+    return start + (qint64(index) * span + qint64(m_random.below(quint32(span)))) / count;
+}
+
 WorkOrder WorkOrderStream::next()
 {
+    enum class Band { History, Open, Upcoming };
     WorkOrder wo;
     wo.number = FirstWorkOrderNumber + m_produced;
-    const bool upcoming = m_produced >= m_count - m_upcomingPMs;
-    ++m_produced;
+    const int index = m_produced++;
+    const Band band = index >= m_upcomingFrom ? Band::Upcoming : index >= m_openFrom ? Band::Open : Band::History;
 
-    if (upcoming) {
-        if (m_time < 0)
-            m_time = 0;
-        m_time += qint64(m_random.below(quint32(2 * UpcomingSpan / m_upcomingPMs + 1)));
-        wo.isPM = true;
-    } else {
-        // Twice the mean step at most, so the stream ends at about 2026-01-01.
-        m_time = qMin<qint64>(-1, m_time + qint64(m_random.below(quint32(2 * m_step + 1))));
+    qint64 when = 0;
+    switch (band) {
+    case Band::History:
+        when = placeInBand(index, m_openFrom, HistoryStart, OpenStart);
         wo.isPM = m_random.percent(12);
+        break;
+    case Band::Open:
+        when = placeInBand(index - m_openFrom, m_upcomingFrom - m_openFrom, OpenStart, 0);
+        break;
+    case Band::Upcoming:
+        when = placeInBand(index - m_upcomingFrom, m_count - m_upcomingFrom, UpcomingStart, UpcomingEnd);
+        wo.isPM = true;
+        break;
     }
 
     if (wo.isPM) {
@@ -330,29 +347,30 @@ WorkOrder WorkOrderStream::next()
         }
     }
 
-    qint64 when = m_time;
     if (wo.isPM) {
-        // Scheduled work is raised at 06:00 on its day.
+        // Scheduled work is raised at 06:00 on its day, which stays in its band
+        // because every band starts at midnight.
         qint64 day = when / Day;
         if (when < 0 && when % Day != 0)
             --day;
         when = day * Day + 6 * 3600;
     }
-    wo.dateLoaded = timestampText(when);
+    wo.dateLoaded = timestampText(m_today, when);
 
     const qint64 ageDays = -when / Day;
-    if (upcoming) {
+    switch (band) {
+    case Band::History:
+        wo.status = 3 + (ageDays < 90 ? m_random.weighted({45, 55}) : m_random.weighted({8, 92}));
+        break;
+    case Band::Open:
+        // Requested, Approved, In Progress: the older, the further along.
+        wo.status = ageDays < 7 ? m_random.weighted({55, 25, 20})
+                : ageDays < 21  ? m_random.weighted({25, 35, 40})
+                                : m_random.weighted({10, 30, 60});
+        break;
+    case Band::Upcoming:
         wo.status = m_random.weighted({70, 30});
-    } else if (wo.isPM) {
-        wo.status = ageDays < 14 ? m_random.weighted({40, 30, 20, 10, 0}) : m_random.weighted({0, 0, 2, 18, 80});
-    } else if (ageDays < 7) {
-        wo.status = m_random.weighted({50, 25, 20, 5, 0});
-    } else if (ageDays < 60) {
-        wo.status = m_random.weighted({15, 15, 20, 25, 25});
-    } else if (ageDays < 180) {
-        wo.status = m_random.weighted({3, 3, 4, 20, 70});
-    } else {
-        wo.status = m_random.weighted({1, 1, 1, 7, 90});
+        break;
     }
 
     if (wo.isPM) {

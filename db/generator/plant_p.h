@@ -3,6 +3,7 @@
 #include "demodata.h"
 #include "random_p.h"
 
+#include <QDate>
 #include <QList>
 #include <QString>
 
@@ -84,7 +85,9 @@ struct Plant
 int workOrderCount(const Options &options);
 
 /// Produces the work orders one at a time, oldest first, so that any number of
-/// them can be written without holding them all in memory.
+/// them can be written without holding them all in memory. They come in three
+/// bands: history (completed and closed, a few of them PMs), then the open work
+/// orders of the last OpenWeeks, then the upcoming PMs.
 class WorkOrderStream
 {
 public:
@@ -94,16 +97,18 @@ public:
     WorkOrder next();
 
 private:
+    /// Seconds from the start of today for the index-th of count work orders in [start, end).
+    qint64 placeInBand(int index, int count, qint64 start, qint64 end);
     QString workRequest(const Asset &asset);
     QString pmRequest(const Asset &asset);
 
     const Plant &m_plant;
     Random m_random;
+    QDate m_today;
     int m_count;
-    int m_upcomingPMs;
+    int m_openFrom = 0; // index of the first open work order, after the history
+    int m_upcomingFrom = 0; // index of the first upcoming PM, after the open ones
     int m_produced = 0;
-    qint64 m_time;
-    qint64 m_step;
     int m_assetWeightTotal = 0;
     int m_requesters = 0;
 };
@@ -111,7 +116,7 @@ private:
 /// The linked-file rows the options give, unique file names.
 QList<LinkedFile> linkedFiles(const Options &options);
 
-/// "YYYY-MM-DD HH:MM:SS" for a number of seconds after 2026-01-01 00:00:00 (may be negative).
-QString timestampText(qint64 secondsFromEpoch);
+/// "YYYY-MM-DD HH:MM:SS" for a number of seconds after the start of day (may be negative).
+QString timestampText(const QDate &day, qint64 seconds);
 
 } // namespace Orvantel::DemoData

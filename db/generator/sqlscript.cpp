@@ -22,7 +22,7 @@ qsizetype dollarTagLength(const QString &s, qsizetype i)
 
 } // namespace
 
-QStringList splitSqlScript(const QString &script)
+QStringList splitSqlScript(const QString &script, ScriptDialect dialect)
 {
     QStringList statements;
     qsizetype start = 0;
@@ -40,7 +40,7 @@ QStringList splitSqlScript(const QString &script)
         word.clear();
     };
     auto isTrigger = [&] {
-        if (leadingWords.value(0) != QLatin1String("CREATE"))
+        if (dialect != ScriptDialect::SQLite || leadingWords.value(0) != QLatin1String("CREATE"))
             return false;
         const QString second = leadingWords.value(1);
         if (second == QLatin1String("TEMP") || second == QLatin1String("TEMPORARY"))

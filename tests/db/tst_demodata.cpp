@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -64,6 +65,12 @@ QStringList dumpAll(const QSqlDatabase &db)
             + dump(db, u"SELECT * FROM vw_WORequestedUsers ORDER BY UserID"_qs);
 }
 
+/// The first row of a query as "a|b|c".
+QString row(QSqlDatabase db, const QString &sql)
+{
+    return dump(db, sql).value(0);
+}
+
 /// What is checked, an expression over the FROM clause (or a scalar subquery), its lowest and highest value.
 using Range = std::tuple<const char *, const char *, double, double>;
 
@@ -100,6 +107,10 @@ private slots:
     void anotherSeedGivesOtherRows();
     void eachEngineKeepsTheContract_data();
     void eachEngineKeepsTheContract();
+    void plantIsDatedAroundToday_data();
+    void plantIsDatedAroundToday();
+    void onlyTheDatesFollowTheDay();
+    void datagenTakesTheDay();
 
 private:
     /// A new, empty, open database on engine; closed (and dropped on PostgreSQL) in cleanup().
@@ -157,37 +168,51 @@ QSqlDatabase DemoDataTest::scratch(const QString &engine)
 
 void DemoDataTest::splitsScriptIntoStatements_data()
 {
+    using DemoData::ScriptDialect;
+    QTest::addColumn<ScriptDialect>("dialect");
     QTest::addColumn<QString>("script");
     QTest::addColumn<QStringList>("statements");
     QTest::newRow("semicolon in a string or identifier")
-            << u"SELECT 'a;b', \"x;y\", 'it''s;'; SELECT 3"_qs
+            << ScriptDialect::SQLite << u"SELECT 'a;b', \"x;y\", 'it''s;'; SELECT 3"_qs
             << QStringList {u"SELECT 'a;b', \"x;y\", 'it''s;'"_qs, u"SELECT 3"_qs};
-    QTest::newRow("comments") << u"-- one; two\nSELECT 1 /* ; */;\n-- trailing; comment\n"_qs
+    QTest::newRow("comments") << ScriptDialect::SQLite << u"-- one; two\nSELECT 1 /* ; */;\n-- trailing; comment\n"_qs
                               << QStringList {u"-- one; two\nSELECT 1 /* ; */"_qs};
     QTest::newRow("dollar-quoted body")
+            << ScriptDialect::PostgreSQL
             << u"CREATE FUNCTION f() RETURNS int AS $$ BEGIN RETURN 1; END; $$ LANGUAGE plpgsql; SELECT f()"_qs
             << QStringList {u"CREATE FUNCTION f() RETURNS int AS $$ BEGIN RETURN 1; END; $$ LANGUAGE plpgsql"_qs,
                             u"SELECT f()"_qs};
-    QTest::newRow("tagged dollar quote") << u"DO $body$ BEGIN PERFORM '$$;'; END $body$; SELECT $1"_qs
+    QTest::newRow("tagged dollar quote") << ScriptDialect::PostgreSQL
+                                         << u"DO $body$ BEGIN PERFORM '$$;'; END $body$; SELECT $1"_qs
                                          << QStringList {u"DO $body$ BEGIN PERFORM '$$;'; END $body$"_qs,
                                                          u"SELECT $1"_qs};
     QTest::newRow("trigger body")
+            << ScriptDialect::SQLite
             << u"CREATE TRIGGER t INSTEAD OF INSERT ON v\nBEGIN\n  SELECT 1;\n  INSERT INTO x VALUES (2);\nEND;\nSELECT 3;"_qs
             << QStringList {
                        u"CREATE TRIGGER t INSTEAD OF INSERT ON v\nBEGIN\n  SELECT 1;\n  INSERT INTO x VALUES (2);\nEND"_qs,
                        u"SELECT 3"_qs};
     QTest::newRow("temporary trigger")
-            << u"create temp trigger t after insert on x begin delete from y; end; select 1"_qs
+            << ScriptDialect::SQLite << u"create temp trigger t after insert on x begin delete from y; end; select 1"_qs
             << QStringList {u"create temp trigger t after insert on x begin delete from y; end"_qs, u"select 1"_qs};
-    QTest::newRow("END outside a trigger") << u"SELECT CASE WHEN 1 THEN 2 END; SELECT 3"_qs
+    QTest::newRow("END outside a trigger") << ScriptDialect::SQLite << u"SELECT CASE WHEN 1 THEN 2 END; SELECT 3"_qs
                                            << QStringList {u"SELECT CASE WHEN 1 THEN 2 END"_qs, u"SELECT 3"_qs};
+    QTest::newRow("PostgreSQL trigger ends at its semicolon")
+            << ScriptDialect::PostgreSQL
+            << u"DROP TRIGGER IF EXISTS t ON x;\nCREATE TRIGGER t AFTER INSERT ON x REFERENCING NEW TABLE AS n\n"
+               "    FOR EACH STATEMENT EXECUTE FUNCTION f('all');\nSELECT 3;"_qs
+            << QStringList {u"DROP TRIGGER IF EXISTS t ON x"_qs,
+                            u"CREATE TRIGGER t AFTER INSERT ON x REFERENCING NEW TABLE AS n\n"
+                            "    FOR EACH STATEMENT EXECUTE FUNCTION f('all')"_qs,
+                            u"SELECT 3"_qs};
 }
 
 void DemoDataTest::splitsScriptIntoStatements()
 {
+    QFETCH(DemoData::ScriptDialect, dialect);
     QFETCH(QString, script);
     QFETCH(QStringList, statements);
-    QCOMPARE(DemoData::splitSqlScript(script), statements);
+    QCOMPARE(DemoData::splitSqlScript(script, dialect), statements);
 }
 
 void DemoDataTest::schemaErrorNamesTheStatement()
@@ -336,6 +361,116 @@ void DemoDataTest::eachEngineKeepsTheContract()
     QVERIFY_SQL(q, exec(u"DELETE FROM WO_WorkOrders"_qs));
     QVERIFY_SQL(q, exec(createWorkOrderSql(db, u"P-101"_qs, u"first"_qs, 3, u"U"_qs)));
     QCOMPARE(dump(db, u"SELECT WO_Nbr FROM WO_WorkOrders"_qs), QStringList {u"2"_qs});
+}
+
+void DemoDataTest::plantIsDatedAroundToday_data()
+{
+    QTest::addColumn<QDate>("today");
+    QTest::addColumn<QString>("historyFrom");
+    QTest::addColumn<QString>("openFrom"); // eight weeks before today
+    QTest::addColumn<QString>("upcomingTo"); // six weeks after tomorrow
+    QTest::newRow("summer") << QDate(2025, 7, 15) << u"2024-01-14"_qs << u"2025-05-20"_qs << u"2025-08-27"_qs;
+    QTest::newRow("after a leap day") << QDate(2028, 3, 1) << u"2026-08-31"_qs << u"2028-01-05"_qs << u"2028-04-13"_qs;
+}
+
+void DemoDataTest::plantIsDatedAroundToday()
+{
+    QFETCH(QDate, today);
+    QFETCH(QString, historyFrom);
+    QFETCH(QString, openFrom);
+    QFETCH(QString, upcomingTo);
+    const QSqlDatabase db = scratch(u"sqlite"_qs);
+    DemoData::Options options;
+    options.today = today;
+    DemoData::createSchema(db, options);
+    DemoData::populate(db, options);
+    const QString todayText = today.toString(Qt::ISODate);
+    const QString tomorrow = today.addDays(1).toString(Qt::ISODate);
+    // earliest|latest|days with one|how many
+    const QString summary
+            = u"SELECT MIN(DateLoaded), MAX(DateLoaded), COUNT(DISTINCT SUBSTR(DateLoaded, 1, 10)), COUNT(*) "
+              "FROM WO_WorkOrders WHERE "_qs;
+    const QStringList open = row(db, summary + u"Status < 3 AND IsPM = 0"_qs).split(u'|');
+    const QStringList pms = row(db, summary + u"Status < 3 AND IsPM = 1"_qs).split(u'|');
+    const QStringList history = row(db, summary + u"Status IN (3, 4)"_qs).split(u'|');
+    QCOMPARE(open.size(), 4);
+    QCOMPARE(pms.size(), 4);
+    QCOMPARE(history.size(), 4);
+
+    // Open work orders over the past eight weeks, up to the day before, on most days of them.
+    QVERIFY2(open[0] >= openFrom && open[1] < todayText, qPrintable(open.join(u' ')));
+    QVERIFY2(open[2].toInt() >= 40 && open[3].toInt() >= 150 && open[3].toInt() <= 250, qPrintable(open.join(u' ')));
+    // Upcoming PMs from tomorrow on, spread over the six weeks.
+    QVERIFY2(pms[0] >= tomorrow && pms[1] < upcomingTo, qPrintable(pms.join(u' ')));
+    QVERIFY2(pms[2].toInt() >= 20 && pms[3].toInt() >= 50, qPrintable(pms.join(u' ')));
+    // History (PMs too) before every open work order, over the eighteen months.
+    QVERIFY2(history[0] >= historyFrom && history[1] < open[0], qPrintable(history.join(u' ') + u" / "_qs + open[0]));
+    QVERIFY2(history[2].toInt() >= 300, qPrintable(history.join(u' ')));
+    QCOMPARE(open[3].toInt() + pms[3].toInt() + history[3].toInt(), 1500);
+}
+
+void DemoDataTest::onlyTheDatesFollowTheDay()
+{
+    DemoData::Options options;
+    options.today = QDate(2025, 7, 15);
+    const QSqlDatabase first = scratch(u"sqlite"_qs);
+    const QSqlDatabase again = scratch(u"sqlite"_qs);
+    const QSqlDatabase later = scratch(u"sqlite"_qs);
+    const QSqlDatabase defaultDay = scratch(u"sqlite"_qs);
+    for (const QSqlDatabase &db : {first, again}) {
+        DemoData::createSchema(db, options);
+        DemoData::populate(db, options);
+    }
+    options.today = QDate(2025, 7, 25);
+    DemoData::createSchema(later, options);
+    DemoData::populate(later, options);
+    options.today = QDate(2026, 1, 1);
+    DemoData::createSchema(defaultDay, options);
+    DemoData::populate(defaultDay, options);
+
+    QCOMPARE(dumpAll(again), dumpAll(first));
+    // Null is 2026-01-01.
+    QCOMPARE(dumpAll(defaultDay), dumpAll(m_demo));
+    // Ten days later: the same rows, every date ten days on.
+    const QString rows = u"SELECT WO_Nbr, AssetCode, Status, Priority, %1, RequestedBy, AssignedTo, WorkRequest, IsPM, "
+                         "DivisionID, DepartmentID FROM WO_WorkOrders ORDER BY WO_Nbr"_qs;
+    const QStringList expected = dump(first, rows.arg(u"DATETIME(DateLoaded, '+10 days')"_qs));
+    QCOMPARE(expected.size(), 1500);
+    QCOMPARE(dump(later, rows.arg(u"DateLoaded"_qs)), expected);
+}
+
+void DemoDataTest::datagenTakesTheDay()
+{
+    const QString path = m_dir.filePath(u"datagen.db"_qs);
+    const auto datagen = [&](const QString &day) {
+        QProcess process;
+        process.start(QStringLiteral(ORVANTEL_DATAGEN),
+                      {u"--sqlite"_qs, path, u"--work-orders"_qs, u"60"_qs, u"--linked-files"_qs, u"3"_qs,
+                       u"--today"_qs, day});
+        if (!process.waitForFinished(60000))
+            return -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+    for (const QString &bad : {u"2025-13-01"_qs, u"15.07.2025"_qs, u"today"_qs, QString()}) {
+        QCOMPARE(datagen(bad), 2);
+        QVERIFY2(!QFile::exists(path), qPrintable(bad));
+    }
+    QCOMPARE(datagen(u"2025-07-15"_qs), 0);
+
+    const QSqlDatabase expected = scratch(u"sqlite"_qs);
+    DemoData::Options options;
+    options.workOrders = 60;
+    options.linkedFiles = 3;
+    options.today = QDate(2025, 7, 15);
+    DemoData::createSchema(expected, options);
+    DemoData::populate(expected, options);
+    {
+        QSqlDatabase made = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"datagen"_qs);
+        made.setDatabaseName(path);
+        QVERIFY(made.open());
+        QCOMPARE(dumpAll(made), dumpAll(expected));
+    }
+    QSqlDatabase::removeDatabase(u"datagen"_qs);
 }
 
 QTEST_GUILESS_MAIN(DemoDataTest)
