@@ -14,8 +14,11 @@ struct ControlError : std::exception
 {
     enum Number {
         Overflow = 6,
+        OutOfMemory = 7,
         SubscriptOutOfRange = 9,
         TypeMismatch = 13,
+        /// An unexpected failure inside the control (a standard exception, say).
+        InternalError = 51,
         /// A database failure whose driver gave no numeric code (PostgreSQL's
         /// SQLSTATE, a driver that could not be loaded, a missing database file).
         DatabaseFailure = 3000,

@@ -55,7 +55,6 @@ public:
     QString connectionName() const { return m_connectionName; }
     Backend backend() const { return m_target.backend; }
     SqlDialect dialect() const { return SqlDialect(m_target.backend); }
-    const ConnectionTarget &target() const { return m_target; }
 
     /// Runs a statement and replaces recordset's rows with its result, opening the
     /// connection first when needed. The values are bound by the engine's own binding and
