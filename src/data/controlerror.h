@@ -27,6 +27,9 @@ struct ControlError : std::exception
         /// A settings file that is there but cannot be read: not a regular file (a folder,
         /// a FIFO, a device), larger than 1 MiB, or refused by the system.
         UnreadableSettings = 3002,
+        /// A statement abandoned because the server sent nothing for ServerSilenceSeconds
+        /// (or its wait was cancelled); its connection is dropped.
+        ServerSilent = 3003,
     };
 
     ControlError(int number, QString description)
