@@ -292,6 +292,8 @@ void RefreshTest::startUp()
     QFETCH(bool, includePM);
     if (!settings.isNull())
         writeSettings(m_plant->folder(), settings);
+    if (QTest::currentTestFailed())
+        return;
     m_plant->exec(change);
     MessageBoxRecorder boxes;
     WorkOrdersGrid grid(nullptr, WorkOrdersGrid::StartUp(startUp));
