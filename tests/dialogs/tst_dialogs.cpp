@@ -6,7 +6,6 @@
 #include "workordersgrid.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,7 +16,6 @@
 
 using namespace Orvantel;
 using namespace TestSupport;
-using S = QStringList;
 
 namespace {
 
@@ -25,15 +23,14 @@ const QString AllAssets = u"A1 - Pump|A2 - Fan|B1 - Boiler|C3 - C3|O'Q - Quoted|
 /// Longer than the box takes from the keyboard.
 const QString LongServer = u"sqlite:"_qs + u"./"_qs.repeated(30) + u"plant.db"_qs;
 
-QString shown(QWidget *box)
+/// What a box shows: a combo box's text, a text box's, a check box's state ("true", "false").
+QString shown(const QWidget *box)
 {
-    if (auto *combo = qobject_cast<QComboBox *>(box))
-        return combo->currentText();
-    if (auto *edit = qobject_cast<QLineEdit *>(box))
-        return edit->text();
-    if (auto *check = qobject_cast<QCheckBox *>(box))
-        return check->isChecked() ? u"1"_qs : u"0"_qs;
-    return qobject_cast<QPlainTextEdit *>(box)->toPlainText();
+    for (const char *property : {"currentText", "plainText", "checked", "text"}) {
+        if (const QVariant value = box->property(property); value.isValid())
+            return value.toString();
+    }
+    return QString();
 }
 
 /// Acts on an open dialog as an operator, step by step. "name=text" types text into the
@@ -44,6 +41,7 @@ QString shown(QWidget *box)
 void act(QWidget *form, const QStringList &steps, const TestPlant &plant)
 {
     for (const QString &step : steps) {
+        QVERIFY2(form->isVisible(), qPrintable(u"closed before "_qs + step));
         const qsizetype at = step.indexOf(QRegularExpression(u"[^\\w/]"_qs));
         const QString name = step.left(at), arg = at < 0 ? QString() : step.mid(at + 1);
         const QChar op = at < 0 ? QChar() : step.at(at);
@@ -105,9 +103,13 @@ private:
     /// plant; "row=N" clicks a work order, "click=N" a view button; "refresh" calls RefreshData;
     /// "Name=value" writes a property.
     void start(const QString &setup, const QString &backend = u"sqlite"_qs);
-    /// Clicks the button and acts on the dialog it opens (none when steps is empty). A
-    /// dialog the steps leave open is closed, so that a failed check never leaves it waiting.
-    void run(const QString &button, const QString &steps);
+    /// "{setup} steps": starts the control with setup unless it runs already, clicks the
+    /// button and acts on the dialog it opens (none when there are no steps). A dialog the
+    /// steps leave open is closed, so that a failed check never leaves it waiting.
+    void run(const QString &button, const QString &given);
+    /// What given led to: "given => boxes => result", the boxes by title (with their text
+    /// where the story names it that way) and left out when none was shown.
+    QString told(const QString &given, const QString &result, const QString &story) const;
     QString topRow(int column, int role = Qt::DisplayRole) const
     {
         return m_orders->model()->index(0, column).data(role).toString();
@@ -122,6 +124,7 @@ private:
 
 void DialogsTest::cleanup()
 {
+    m_grid = nullptr;
     m_control.reset();
     m_boxes.reset();
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
@@ -159,8 +162,12 @@ void DialogsTest::start(const QString &setup, const QString &backend)
     }
 }
 
-void DialogsTest::run(const QString &button, const QString &steps)
+void DialogsTest::run(const QString &button, const QString &given)
 {
+    const qsizetype setupEnd = given.startsWith(u'{') ? given.indexOf(u'}') : -1;
+    const QString steps = given.mid(setupEnd + 1).trimmed();
+    if (!m_grid)
+        start(setupEnd < 0 ? QString() : given.mid(1, setupEnd - 1));
     bool opened = false;
     QTimer answer;
     connect(&answer, &QTimer::timeout, this, [&] {
@@ -178,192 +185,127 @@ void DialogsTest::run(const QString &button, const QString &steps)
     QCOMPARE(opened, !steps.isEmpty());
 }
 
+QString DialogsTest::told(const QString &given, const QString &result, const QString &story) const
+{
+    QStringList boxes;
+    for (const ShownMessage &box : std::as_const(m_boxes->messages))
+        boxes << (story.contains(box.title + u": "_qs) ? box.title + u": "_qs + box.text : box.title);
+    return given + u" => "_qs + (boxes.isEmpty() ? QString() : boxes.join(u", "_qs) + u" => "_qs) + result;
+}
+
 void DialogsTest::newWorkOrder_data()
 {
-    QTest::addColumn<QString>("setup"); // after RequestedBy "U2 - Bob"
-    QTest::addColumn<QString>("steps");
-    // The boxes shown ("title" or "title: text"), then what work order 109 holds (asset|priority|requester|request).
-    QTest::addColumn<QString>("outcome");
-    const QString presets = u"cboAssetCode#"_qs + AllAssets
-            + u"; cboRequestedBy#|U1 - Ann|U2 - Bob|U3 - U3; "
-              "cboPriority#1|2|3; cboPriority?3; txtWorkRequest?; cboAssetCode?"_qs;
+    // "{setup} steps => boxes => stored": the setup after RequestedBy "U2 - Bob", the dialog's steps, the boxes shown
+    // ("title" or "title: text") and what work order 109 then holds (asset|priority|requester|request).
+    QTest::addColumn<QString>("story");
+    const QString lists = u"cboAssetCode#"_qs + AllAssets + u"; cboRequestedBy#|U1 - Ann|U2 - Bob|U3 - U3; "_qs;
     // The open work orders, newest first: 108 O'Q, 107 P-100, 103 B1, 102 A2, 101 A1.
-    QTest::addRow("presets") << "RequestedBy=Someone else; row=1"
-                             << presets + u"P-100; cboRequestedBy?Someone else; cmdCancel"_qs << " => none";
-    QTest::addRow("blank asset list") << "AssetList=   ; refresh; row=1" << presets + u"P-100; cmdCancel"_qs
-                                      << " => none";
-    QTest::addRow("files shown") << "row=1; click=3"
-                                 << "cboAssetCode?P-100; cmdCancel"
-                                 << " => none";
-    QTest::addRow("list trimmed, in its order") << "AssetList=A2 , A1,C3; refresh; row=1"
-                                                << "cboAssetCode#A2|A1|C3; cboAssetCode?A1; cmdCancel"
-                                                << " => none";
-    QTest::addRow("empty piece") << "AssetList=A1,,B1; refresh"
-                                 << "cboAssetCode#A1||B1; cmdCancel"
-                                 << " => none";
-    QTest::addRow("trailing comma") << "AssetList=A1,B1,; refresh"
-                                    << "cboAssetCode#A1|B1; cmdCancel"
-                                    << " => none";
-    QTest::addRow("blank at the end") << "AssetList=A1,B1, ; refresh"
-                                      << "cboAssetCode#A1|B1|; cmdCancel"
-                                      << " => none";
-    QTest::addRow("empty grid") << "AssetList=ZZ; refresh"
-                                << "cboAssetCode#ZZ; cboAssetCode?; cmdCancel"
-                                << " => none";
-
-    QTest::addRow("cancel") << ""
-                            << "cboAssetCode=A1; cmdCancel"
-                            << " => none";
-    QTest::addRow("esc") << ""
-                         << "cboAssetCode=A1; Escape@txtWorkRequest"
-                         << " => none";
-    QTest::addRow("close box") << ""
-                               << "cboAssetCode=A1; close"
-                               << " => none";
-    QTest::addRow("OK, no asset") << ""
-                                  << "cboAssetCode=; cmdOK"
-                                  << " => none";
-    QTest::addRow("unknown asset") << ""
-                                   << "cboAssetCode=ZZ-9; cmdOK"
-                                   << "Invalid Asset: Asset Code ZZ-9 not found.  Work Order not created. => none";
-    QTest::addRow("a quote cannot widen the lookup") << ""
-                                                     << "cboAssetCode=ZZ' OR '1'='1; cmdOK"
-                                                     << "Invalid Asset => none";
+    QTest::addRow("presets") << u"{RequestedBy=Someone else; row=1} "_qs + lists
+                    + u"cboPriority#1|2|3; cboPriority?3; txtWorkRequest?; cboAssetCode?P-100; "
+                      "cboRequestedBy?Someone else; cmdCancel => none"_qs;
+    QTest::addRow("blank asset list") << u"{AssetList=   ; refresh; row=1} "_qs + lists
+                    + u"cboAssetCode?P-100; cmdCancel => none"_qs;
+    QTest::addRow("files shown") << "{row=1; click=3} cboAssetCode?P-100; cmdCancel => none";
+    QTest::addRow("asset list") << "{AssetList=A2 , A1,C3; refresh; row=1} cboAssetCode#A2|A1|C3; cboAssetCode?A1; "
+                                   "cmdCancel => none";
+    QTest::addRow("empty piece") << "{AssetList=A1,,B1; refresh} cboAssetCode#A1||B1; cmdCancel => none";
+    QTest::addRow("trailing comma") << "{AssetList=A1,B1,; refresh} cboAssetCode#A1|B1; cmdCancel => none";
+    QTest::addRow("blank at the end") << "{AssetList=A1,B1, ; refresh} cboAssetCode#A1|B1|; cmdCancel => none";
+    QTest::addRow("empty grid") << "{AssetList=ZZ; refresh} cboAssetCode#ZZ; cboAssetCode?; cmdCancel => none";
+    QTest::addRow("cancel") << "cboAssetCode=A1; cmdCancel => none";
+    QTest::addRow("esc") << "cboAssetCode=A1; Escape@txtWorkRequest => none";
+    QTest::addRow("close box") << "cboAssetCode=A1; close => none";
+    QTest::addRow("OK, no asset") << "cboAssetCode=; cmdOK => none";
+    QTest::addRow("unknown asset")
+            << "cboAssetCode=ZZ-9; cmdOK => Invalid Asset: Asset Code ZZ-9 not found.  Work Order not created. => none";
+    QTest::addRow("a quote cannot widen the lookup") << "cboAssetCode=ZZ' OR '1'='1; cmdOK => Invalid Asset => none";
     QTest::addRow("picked item, preset requester")
-            << ""
-            << "cboAssetCode:P-100 - Feed pump; txtWorkRequest=x; cmdOK"
-            << "Work Order Created: Work order for asset P-100 successfully created. => P-100|3|U2|x";
-    QTest::addRow("quotes kept") << ""
-                                 << "cboAssetCode=O'Q; cboPriority=2; cboRequestedBy=O'Brien; txtWorkRequest=Fix the "
-                                    "pump's seal; cmdOK"
-                                 << "Work Order Created => O'Q|2|O'Brien|Fix the pump's seal";
-    QTest::addRow("no requester") << ""
-                                  << "cboAssetCode=A1; cboRequestedBy=; cmdOK"
-                                  << "Work Order Created => A1|3|System|";
-    QTest::addRow("empty first item") << ""
-                                      << "cboAssetCode=A1; cboRequestedBy:; cmdOK"
-                                      << "Work Order Created => A1|3|System|";
+            << "cboAssetCode:P-100 - Feed pump; txtWorkRequest=x; cmdOK => Work Order Created: Work order for asset "
+               "P-100 successfully created. => P-100|3|U2|x";
+    QTest::addRow("quotes kept") << "cboAssetCode=O'Q; cboPriority=2; cboRequestedBy=O'Brien; txtWorkRequest=Fix the "
+                                    "pump's seal; cmdOK => Work Order Created => O'Q|2|O'Brien|Fix the pump's seal";
+    QTest::addRow("no requester") << "cboAssetCode=A1; cboRequestedBy=; cmdOK => Work Order Created => A1|3|System|";
+    QTest::addRow("empty first item")
+            << "cboAssetCode=A1; cboRequestedBy:; cmdOK => Work Order Created => A1|3|System|";
     QTest::addRow("codes trimmed, up to the first separator")
-            << ""
-            << "cboAssetCode= A1 ; cboRequestedBy= U1 - Ann - x; cmdOK"
-            << "Work Order Created => A1|3|U1|";
+            << "cboAssetCode= A1 ; cboRequestedBy= U1 - Ann - x; cmdOK => Work Order Created => A1|3|U1|";
     // The table takes priorities 1 to 5 only; 99999 is beyond 16 bits.
-    const char *const priorities[][2]
-            = {{"2.5", "Work Order Created => A1|2|U2|"},  {"3.5", "Work Order Created => A1|4|U2|"},
-               {"x", "Work Order Created => A1|3|U2|"},    {"0", "Work Order Created => A1|3|U2|"},
-               {"12abc", "CreateWorkOrder Error => none"}, {"-1", "CreateWorkOrder Error => none"},
-               {"99999", "New WO Error => none"}};
-    for (const auto &[text, outcome] : priorities)
-        QTest::addRow("priority '%s'", text)
-                << "" << u"cboAssetCode=A1; cboPriority=%1; cmdOK"_qs.arg(QLatin1String(text)) << outcome;
-    // Enter confirms nothing half filled: it presses a focused button and makes a new line in the request.
+    for (const char *outcome :
+         {"2.5; cmdOK => Work Order Created => A1|2|U2|", "3.5; cmdOK => Work Order Created => A1|4|U2|",
+          "x; cmdOK => Work Order Created => A1|3|U2|", "0; cmdOK => Work Order Created => A1|3|U2|",
+          "12abc; cmdOK => CreateWorkOrder Error => none", "-1; cmdOK => CreateWorkOrder Error => none",
+          "99999; cmdOK => New WO Error => none"})
+        QTest::addRow("priority %s", outcome) << u"cboAssetCode=A1; cboPriority="_qs + QLatin1String(outcome);
+    // Enter confirms nothing half filled: it presses a focused button, and starts a new line in the request.
     for (const char *target : {"cboAssetCode", "cboAssetCode/edit", "cboPriority/edit", "cboRequestedBy/edit"})
         QTest::addRow("Enter in %s", target)
-                << ""
-                << u"cboAssetCode=A1; txtWorkRequest=Belt; Return@%1; txtWorkRequest?Belt; cmdCancel"_qs.arg(
-                           QLatin1String(target))
-                << " => none";
-    QTest::addRow("Enter in the request") << ""
-                                          << "cboAssetCode=A1; txtWorkRequest=Belt; Return@txtWorkRequest; "
-                                             "txtWorkRequest?Belt\n; cmdCancel"
-                                          << " => none";
-    QTest::addRow("Enter on OK") << ""
-                                 << "cboAssetCode=A1; txtWorkRequest=Belt; Return@cmdOK"
-                                 << "Work Order Created => A1|3|U2|Belt";
-    QTest::addRow("Enter on Cancel") << ""
-                                     << "cboAssetCode=A1; Return@cmdCancel"
-                                     << " => none";
-
-    QTest::addRow("requesters cannot be listed") << "sql=DROP VIEW vw_WORequestedUsers"
-                                                 << "cboRequestedBy#; cboAssetCode=A1; cmdOK"
-                                                 << "LoadComboBox Error, Work Order Created => A1|3|U2|";
-    QTest::addRow("assets gone while open") << ""
-                                            << "cboAssetCode=A1; sql=DROP TABLE GS_Assets; cmdOK"
-                                            << "ValidateAsset Error, Invalid Asset => none";
+                << u"cboAssetCode=A1; txtWorkRequest=Belt; Return@%1; txtWorkRequest?Belt; cmdCancel => none"_qs.arg(
+                           QLatin1String(target));
+    QTest::addRow("Enter in the request")
+            << "cboAssetCode=A1; txtWorkRequest=Belt; Return@txtWorkRequest; txtWorkRequest?Belt\n; cmdCancel => none";
+    QTest::addRow("Enter on OK") << "cboAssetCode=A1; txtWorkRequest=Belt; Return@cmdOK => Work Order Created => "
+                                    "A1|3|U2|Belt";
+    QTest::addRow("Enter on Cancel") << "cboAssetCode=A1; Return@cmdCancel => none";
+    QTest::addRow("requesters cannot be listed") << "{sql=DROP VIEW vw_WORequestedUsers} cboRequestedBy#; "
+                                                    "cboAssetCode=A1; cmdOK => LoadComboBox Error, Work Order Created "
+                                                    "=> A1|3|U2|";
+    QTest::addRow("assets gone while open")
+            << "cboAssetCode=A1; sql=DROP TABLE GS_Assets; cmdOK => ValidateAsset Error, Invalid Asset => none";
     QTest::addRow("no asset code in the current row: no dialog")
-            << "sql=DROP VIEW vw_QX_WorkOrdersGrid; sql=CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT WO_Nbr, NULL AS "
-               "AssetCode, Status, IsPM FROM WO_WorkOrders; refresh"
-            << ""
-            << "New WO Error => none";
+            << "{sql=DROP VIEW vw_QX_WorkOrdersGrid; sql=CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT WO_Nbr, NULL AS "
+               "AssetCode, Status, IsPM FROM WO_WorkOrders; refresh} => New WO Error => none";
 }
 
 void DialogsTest::newWorkOrder()
 {
-    QFETCH(QString, setup);
-    QFETCH(QString, steps);
-    QFETCH(QString, outcome);
-    start(setup);
-    run(u"cmdNewWO"_qs, steps);
-    QStringList boxes;
-    for (const ShownMessage &box : std::as_const(m_boxes->messages))
-        boxes << (outcome.contains(box.title + u": "_qs) ? box.title + u": "_qs + box.text : box.title);
+    QFETCH(QString, story);
+    const QString given = story.section(u" => "_qs, 0, 0);
+    run(u"cmdNewWO"_qs, given);
     const QString stored = m_plant->scalar(u"SELECT COALESCE(MAX(AssetCode || '|' || Priority || '|' || RequestedBy || "
                                            "'|' || WorkRequest), 'none') FROM WO_WorkOrders WHERE WO_Nbr > 108"_qs)
                                    .toString();
-    QCOMPARE(boxes.join(u", "_qs) + u" => "_qs + stored, outcome);
+    QCOMPARE(told(given, stored, story), story);
 }
 
 void DialogsTest::configure_data()
 {
-    QTest::addColumn<QString>("setup"); // after DBServerName LongServer and DBPassword "p'a;s=s*"
-    QTest::addColumn<QString>("steps");
-    // The boxes shown, then AssetList | RefreshInterval | IncludePMWOs | Division | Timer1's interval (0: stopped)
-    // | the asset of the top work order.
-    QTest::addColumn<QString>("outcome");
-    QTest::addRow("presets, OK applies") << ""
-                                         << u"txtDBServerName?"_qs + LongServer
+    // "{setup} steps => boxes => state": the setup after DBServerName LongServer and DBPassword "p'a;s=s*", the
+    // dialog's steps, the boxes shown, then AssetList, RefreshInterval, IncludePMWOs, Division, Timer1's interval
+    // (0: stopped) and the asset of the top work order.
+    QTest::addColumn<QString>("story");
+    QTest::addRow("presets, OK applies") << u"txtDBServerName?"_qs + LongServer
                     + u"; txtDBPassword?p'a;s=s*; txtDBDatabaseName?Maintenance; txtRefreshInterval?30; "
-                      "txtAssetList?A1; cboDivision#|D1|D2; cboDepartment#|M1|M2; chkIncludePMWOs?0; "
-                      "txtRefreshInterval=5; txtAssetList=A2; cboDivision=  D1 ; chkIncludePMWOs; cmdOK"_qs
-                                         << " => A2 | 5 | true | D1 | 5000 | A2";
-    QTest::addRow("cancel") << ""
-                            << "txtRefreshInterval=5; txtAssetList=A2; cmdCancel"
-                            << " => A1 | 30 | false |  | 30000 | A1";
-    QTest::addRow("close box") << ""
-                               << "txtRefreshInterval=5; txtAssetList=A2; close"
-                               << " => A1 | 30 | false |  | 30000 | A1";
-    QTest::addRow("no server name") << "DBServerName="
-                                    << "txtRefreshInterval=5; txtAssetList=A2; cmdOK"
-                                    << " => A1 | 30 | false |  | 30000 | A1";
-    QTest::addRow("Esc ignored, Enter is OK") << ""
-                                              << "txtRefreshInterval=5; txtAssetList=A2; Escape@txtAssetList; "
-                                                 "Return@txtAssetList"
-                                              << " => A2 | 5 | false |  | 5000 | A2";
-    QTest::addRow("blank division") << ""
-                                    << "txtRefreshInterval=5; cboDivision=   ; cmdOK"
-                                    << " => A1 | 5 | false |  | 5000 | A1";
-    QTest::addRow("timer switched on") << "ini:RefreshInterval=0; IncludePMWOs=1"
-                                       << "txtRefreshInterval=5; chkIncludePMWOs; cmdOK"
-                                       << " => A1 | 5 | false |  | 5000 | A1";
+                      "txtAssetList?A1; cboDivision#|D1|D2; cboDepartment#|M1|M2; chkIncludePMWOs?false; "
+                      "txtRefreshInterval=5; txtAssetList=A2; cboDivision=  D1 ; chkIncludePMWOs; cmdOK => "
+                      "A2, 5, true, D1, 5000, A2"_qs;
+    QTest::addRow("cancel") << "txtRefreshInterval=5; txtAssetList=A2; cmdCancel => A1, 30, false, , 30000, A1";
+    QTest::addRow("close box") << "txtRefreshInterval=5; txtAssetList=A2; close => A1, 30, false, , 30000, A1";
+    QTest::addRow("no server name")
+            << "{DBServerName=} txtRefreshInterval=5; txtAssetList=A2; cmdOK => A1, 30, false, , 30000, A1";
+    QTest::addRow("Esc ignored, Enter is OK") << "txtRefreshInterval=5; txtAssetList=A2; Escape@txtAssetList; "
+                                                 "Return@txtAssetList => A2, 5, false, , 5000, A2";
+    QTest::addRow("blank division") << "txtRefreshInterval=5; cboDivision=   ; cmdOK => A1, 5, false, , 5000, A1";
+    QTest::addRow("timer switched on") << "{ini:RefreshInterval=0; IncludePMWOs=1} txtRefreshInterval=5; "
+                                          "chkIncludePMWOs; cmdOK => A1, 5, false, , 5000, A1";
     // A non-positive interval is applied, without reconnecting or touching the timer.
-    QTest::addRow("interval 0") << ""
-                                << "txtRefreshInterval=0; txtAssetList=A2; cmdOK"
-                                << " => A2 | 0 | false |  | 30000 | A1";
-    QTest::addRow("interval -5") << ""
-                                 << "txtRefreshInterval=-5; txtAssetList=A2; cmdOK"
-                                 << " => A2 | -5 | false |  | 30000 | A1";
-    const char *const intervals[][2]
-            = {{"abc", "30 | false |  | 30000"}, {"1x", "30 | false |  | 30000"}, {"9e9", "30 | false |  | 30000"},
-               {"2.5", "2 | false |  | 2000"},   {"3.5", "4 | false |  | 4000"},  {" 7", "7 | false |  | 7000"},
-               {"33", "33 | false |  | 33000"}};
-    for (const auto &[text, state] : intervals)
-        QTest::addRow("interval '%s'", text) << "" << u"txtRefreshInterval=%1; cmdOK"_qs.arg(QLatin1String(text))
-                                             << u" => A1 | %1 | A1"_qs.arg(QLatin1String(state));
-    QTest::addRow("reconnection fails")
-            << "sql=DROP VIEW vw_LinkedFiles"
-            << "txtRefreshInterval=5; cmdOK"
-            << "ConnectToServer Error, Config Click Error => A1 | 0 | false |  | 30000 | A1";
+    QTest::addRow("interval 0") << "txtRefreshInterval=0; txtAssetList=A2; cmdOK => A2, 0, false, , 30000, A1";
+    QTest::addRow("interval -5") << "txtRefreshInterval=-5; txtAssetList=A2; cmdOK => A2, -5, false, , 30000, A1";
+    for (const char *outcome : {"abc; cmdOK => A1, 30, false, , 30000, A1", "1x; cmdOK => A1, 30, false, , 30000, A1",
+                                "9e9; cmdOK => A1, 30, false, , 30000, A1", "2.5; cmdOK => A1, 2, false, , 2000, A1",
+                                "3.5; cmdOK => A1, 4, false, , 4000, A1", " 7; cmdOK => A1, 7, false, , 7000, A1",
+                                "33; cmdOK => A1, 33, false, , 33000, A1"})
+        QTest::addRow("interval %s", outcome) << u"txtRefreshInterval="_qs + QLatin1String(outcome);
+    QTest::addRow("reconnection fails") << "{sql=DROP VIEW vw_LinkedFiles} txtRefreshInterval=5; cmdOK => "
+                                           "ConnectToServer Error, Config Click Error => A1, 0, false, , 30000, A1";
 }
 
 void DialogsTest::configure()
 {
-    QFETCH(QString, setup);
-    QFETCH(QString, steps);
-    QFETCH(QString, outcome);
-    start(u"ini:AssetList=A1; ini:IncludePMWOs=0; DBServerName="_qs + LongServer + u"; DBPassword=p'a;s=s*; "_qs
-          + setup);
-    const QString server = m_grid->DBServerName();
-    run(u"cmdConfig"_qs, steps);
+    QFETCH(QString, story);
+    const QString given = story.section(u" => "_qs, 0, 0);
+    run(u"cmdConfig"_qs,
+        u"{ini:AssetList=A1; ini:IncludePMWOs=0; DBServerName="_qs + LongServer + u"; DBPassword=p'a;s=s*"_qs
+                + (given.startsWith(u'{') ? u"; "_qs + given.mid(1) : u"} "_qs + given));
     auto *timer = m_grid->findChild<QTimer *>(u"Timer1"_qs);
     const QStringList state = {m_grid->AssetList(),
                                QString::number(m_grid->RefreshInterval()),
@@ -371,8 +313,9 @@ void DialogsTest::configure()
                                m_grid->Division(),
                                QString::number(timer->isActive() ? timer->interval() : 0),
                                topRow(WoAssetCodeColumn)};
-    QCOMPARE(m_boxes->titles().join(u", "_qs) + u" => "_qs + state.join(u" | "_qs), outcome);
-    QCOMPARE(m_grid->DBServerName(), server); // shown, and handed back, whole
+    QCOMPARE(told(given, state.join(u", "_qs), story), story);
+    if (!given.contains(u"{DBServerName="_qs))
+        QCOMPARE(m_grid->DBServerName(), LongServer); // shown, and handed back, whole
     QCOMPARE(m_grid->DBPassword(), u"p'a;s=s*"_qs);
 }
 
