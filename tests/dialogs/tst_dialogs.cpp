@@ -23,10 +23,10 @@ const QString AllAssets = u"A1 - Pump|A2 - Fan|B1 - Boiler|C3 - C3|O'Q - Quoted|
 /// Longer than the box takes from the keyboard.
 const QString LongServer = u"sqlite:"_qs + u"./"_qs.repeated(30) + u"plant.db"_qs;
 
-/// What a box shows: a combo box's text, a text box's, a check box's state ("true", "false").
+/// What a box shows: a combo box's text, a text box's (masked for a password), a check box's state.
 QString shown(const QWidget *box)
 {
-    for (const char *property : {"currentText", "plainText", "checked", "text"}) {
+    for (const char *property : {"currentText", "plainText", "checked", "displayText"}) {
         if (const QVariant value = box->property(property); value.isValid())
             return value.toString();
     }
@@ -274,7 +274,7 @@ void DialogsTest::configure_data()
     // (0: stopped) and the asset of the top work order.
     QTest::addColumn<QString>("story");
     QTest::addRow("presets, OK applies") << u"txtDBServerName?"_qs + LongServer
-                    + u"; txtDBPassword?p'a;s=s*; txtDBDatabaseName?Maintenance; txtRefreshInterval?30; "
+                    + u"; txtDBPassword?********; txtDBDatabaseName?Maintenance; txtRefreshInterval?30; "
                       "txtAssetList?A1; cboDivision#|D1|D2; cboDepartment#|M1|M2; chkIncludePMWOs?false; "
                       "txtRefreshInterval=5; txtAssetList=A2; cboDivision=  D1 ; chkIncludePMWOs; cmdOK => "
                       "A2, 5, true, D1, 5000, A2"_qs;
