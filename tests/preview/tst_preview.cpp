@@ -1,42 +1,24 @@
 #include "testsupport.h"
 
-#include "workordersgrid.h"
-#include "workordersgrid_p.h"
-#include "about.h"
 #include "datagrid.h"
 #include "form1.h"
 #include "gridcolumns.h"
-#include "previewaddress.h"
-#include "viewselection.h"
+#include "workordersgrid.h"
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QFile>
 #include <QHttpServer>
-#include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-#include <memory>
-
 using namespace Orvantel;
 using namespace TestSupport;
 
-namespace {
-
-/// Linked-file rows, in the order the grid shows them.
-const QStringList FileNames
-        = {u"a1.png"_qs,   u"P-101 nameplate.jpg"_qs, u"pump #2 page.html"_qs, u"../secret.txt"_qs, QString(),
-           u"drawings/"_qs};
-
-} // namespace
-
-/// The linked-file preview (address, window, the grid's button and double-click) and the About box.
+/// Opening a linked file from the grid, the preview window and its browser, and the About box.
 class PreviewTest : public QObject
 {
     Q_OBJECT
@@ -47,28 +29,18 @@ public Q_SLOTS:
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
-    void init();
     void cleanup();
-
-    void addressInsideTheBaseFolder_data();
-    void addressInsideTheBaseFolder();
-    void windowKeepsTheBrowserMargin();
-    void aboutTextLines();
     void buttonAndDoubleClickOpenTheCurrentRowsFile_data();
     void buttonAndDoubleClickOpenTheCurrentRowsFile();
-    void aboutBoxShowsTheSettingsOfTheMoment();
-    void browserShowsTheServedPage();
     void browserStaysInsideTheFolder_data();
     void browserStaysInsideTheFolder();
+    void windowKeepsTheBrowserMargin();
+    void aboutBoxShowsTheSettingsOfTheMoment();
 
 private:
-    void makeGrid();
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    HostedControl m_control;
-    WorkOrdersGrid *m_grid = nullptr;
-    WorkOrdersGridPrivate *d = nullptr;
+    std::unique_ptr<TestPlant> m_plant;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
+    HostedControl m_control;
     QList<QUrl> m_inBrowser;
 };
 
@@ -84,207 +56,78 @@ void PreviewTest::cleanupTestCase()
         QDesktopServices::unsetUrlHandler(scheme);
 }
 
-void PreviewTest::init()
-{
-    QLocale::setDefault(QLocale::c());
-    m_dir = std::make_unique<QTemporaryDir>();
-    qputenv("ORVANTEL_CONFIG_DIR", QFile::encodeName(m_dir->path()));
-    m_boxes = std::make_unique<MessageBoxRecorder>();
-    m_inBrowser.clear();
-}
-
 void PreviewTest::cleanup()
 {
     m_control.reset();
     m_boxes.reset();
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
-    m_dir.reset();
-}
-
-/// A control on a plant whose linked files are FileNames, showing them.
-void PreviewTest::makeGrid()
-{
-    const QString plant = createSqliteDatabase(m_dir->path(), u"plant.db"_qs, {20, 0});
-    QStringList rows;
-    for (int i = 0; i < FileNames.size(); ++i)
-        rows << u"(%1, 'P-101', 'Photo', 'File %1', '%2')"_qs.arg(i + 1).arg(FileNames.at(i));
-    execSqlite(plant,
-               {u"INSERT INTO GS_LinkedFiles (FileID, AssetCode, DocType, DocDescr, FileName) VALUES "_qs
-                + rows.join(u", "_qs)});
-    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nDBDatabaseName=Maintenance\nRefreshInterval=0\n");
-    m_control.show(); // start-up reads the settings and connects
-    m_grid = m_control.grid;
-    d = m_control.d;
-    QTest::mouseClick(d->optView[LinkedFilesView], Qt::LeftButton);
-    QCOMPARE(d->TDBGrid1->rowCount(), FileNames.size());
-}
-
-void PreviewTest::addressInsideTheBaseFolder_data()
-{
-    QTest::addColumn<QUrl>("base");
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QByteArray>("expected"); // empty: refused
-
-    const QUrl base(u"http://127.0.0.1:8089/Orvantel/ItemImages/"_qs);
-    const QByteArray b = base.toEncoded();
-    QTest::addRow("blanks") << base << "P-101 GA drawing.png" << b + "P-101%20GA%20drawing.png";
-    QTest::addRow("hash would start a fragment") << base << "pump #2.jpg" << b + "pump%20%232.jpg";
-    QTest::addRow("question mark would start a query") << base << "why?.txt" << b + "why%3F.txt";
-    QTest::addRow("percent is not an escape") << base << "100%41.pdf" << b + "100%2541.pdf";
-    QTest::addRow("non-ASCII as UTF-8") << base << QStringLiteral("Größe.pdf") << b + "Gr%C3%B6%C3%9Fe.pdf";
-    QTest::addRow("sub-folder kept") << base << "drawings/P-101.pdf" << b + "drawings/P-101.pdf";
-    QTest::addRow("dots inside a name") << base << "a..b.png" << b + "a..b.png";
-    QTest::addRow("base without slash") << QUrl(u"http://localhost/Orvantel/ItemImages"_qs) << "a.png"
-                                        << QByteArray("http://localhost/Orvantel/ItemImages/a.png");
-    QTest::addRow("parent folder") << base << "../secret.txt" << QByteArray();
-    QTest::addRow("parent after a folder") << base << "a/../../b.txt" << QByteArray();
-    QTest::addRow("parent through backslashes") << base << "..\\..\\b.txt" << QByteArray();
-}
-
-void PreviewTest::addressInsideTheBaseFolder()
-{
-    QFETCH(QUrl, base);
-    QFETCH(QString, fileName);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(leavesBaseFolder(fileName), expected.isEmpty());
-    const QUrl address = previewAddress(base, fileName);
-    QCOMPARE(address.isValid() ? address.toEncoded() : QByteArray(), expected);
-}
-
-void PreviewTest::windowKeepsTheBrowserMargin()
-{
-    // Each extent of the browser is the window's less 100 twips, while the window's is above 100.
-    QCOMPARE(previewBrowserExtent(100).value_or(-1), -1);
-    QCOMPARE(previewBrowserExtent(101).value_or(-1), 1);
-    QCOMPARE(previewBrowserExtent(11115).value_or(-1), 11015);
-
-    Form1 form;
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.size(), QSize(741, 615)); // 11115 x 9225 twips
-    QCOMPARE(form.WebBrowser1()->geometry(), QRect(0, 0, 734, 608));
-    form.resize(400, 300); // 6000 x 4500 twips: 5900 x 4400
-    QTRY_COMPARE(form.WebBrowser1()->geometry(), QRect(0, 0, 393, 293));
-    form.resize(6, 200); // 90 twips wide: the width stays
-    QTRY_COMPARE(form.height(), 200);
-    QCOMPARE(form.WebBrowser1()->geometry(), QRect(0, 0, 393, 193));
-}
-
-void PreviewTest::aboutTextLines()
-{
-    const QStringList head = {u"Orvantel Open Work Orders Control"_qs,
-                              u"Copyright (c) 2026 Orvantel Maintenance Systems"_qs, QString()};
-    // Lines end in CR LF; a bare line feed or a trailing line break would show in the split.
-    QCOMPARE(aboutText(QString(), QString()).split(u"\r\n"_qs),
-             head + QStringList({u"Orvantel Server:  "_qs, u"Orvantel Database:  "_qs}));
-    QCOMPARE(aboutText(u"PLANTSQL\\MAINT"_qs, u"Maintenance"_qs).split(u"\r\n"_qs),
-             head + QStringList({u"Orvantel Server:  PLANTSQL\\MAINT"_qs, u"Orvantel Database:  Maintenance"_qs}));
+    m_plant.reset();
+    m_inBrowser.clear();
 }
 
 void PreviewTest::buttonAndDoubleClickOpenTheCurrentRowsFile_data()
 {
-    QTest::addColumn<int>("row"); // -1: no current row
-    QTest::addColumn<int>("column"); // LfButtonColumn: the "..." button; else a double-click there
-    QTest::addColumn<QString>("outcome"); // "opened", "refused" (with a box) or "nothing"
-    QTest::addRow("button, name with blanks") << 1 << int(LfButtonColumn) << u"opened"_qs;
-    QTest::addRow("double-click on Type, blanks") << 1 << int(LfTypeColumn) << u"opened"_qs;
-    QTest::addRow("button, name with hash") << 2 << int(LfButtonColumn) << u"opened"_qs;
-    QTest::addRow("double-click on File Name, hash") << 2 << int(LfFileNameColumn) << u"opened"_qs;
-    QTest::addRow("button, name leaving the folder") << 3 << int(LfButtonColumn) << u"refused"_qs;
-    QTest::addRow("double-click, name leaving the folder") << 3 << int(LfDescriptionColumn) << u"refused"_qs;
-    QTest::addRow("button, empty name") << 4 << int(LfButtonColumn) << u"nothing"_qs;
-    QTest::addRow("double-click, empty name") << 4 << int(LfTypeColumn) << u"nothing"_qs;
-    QTest::addRow("button, a folder's name") << 5 << int(LfButtonColumn) << u"nothing"_qs;
-    QTest::addRow("button, no current row") << -1 << int(LfButtonColumn) << u"nothing"_qs;
-    QTest::addRow("double-click, no current row") << -1 << int(LfTypeColumn) << u"nothing"_qs;
+    QTest::addColumn<QString>("fileName"); // of asset C3's file, the second row after A1's a1.png
+    QTest::addColumn<int>("column"); // LfButtonColumn: its "..." button; else a double-click there
+    QTest::addColumn<QString>("opened"); // the address after the folder's; "refused" with a box; empty: nothing
+    QTest::addRow("blanks") << "P-101 nameplate.jpg" << +LfButtonColumn << "P-101%20nameplate.jpg";
+    QTest::addRow("hash, double-click") << "pump #2.jpg" << +LfTypeColumn << "pump%20%232.jpg";
+    QTest::addRow("question mark, double-click") << "why?.txt" << +LfFileNameColumn << "why%3F.txt";
+    QTest::addRow("percent is no escape") << "100%41.pdf" << +LfButtonColumn << "100%2541.pdf";
+    QTest::addRow("non-ASCII as UTF-8") << u"Größe.pdf"_qs << +LfDescriptionColumn << "Gr%C3%B6%C3%9Fe.pdf";
+    QTest::addRow("sub-folder") << "drawings/P-101.pdf" << +LfButtonColumn << "drawings/P-101.pdf";
+    QTest::addRow("dots inside a name") << "a..b.png" << +LfButtonColumn << "a..b.png";
+    QTest::addRow("parent folder") << "../secret.txt" << +LfButtonColumn << "refused";
+    QTest::addRow("parent after a folder, double-click") << "a/../../b.txt" << +LfTypeColumn << "refused";
+    QTest::addRow("parent through backslashes") << "..\\..\\b.txt" << +LfButtonColumn << "refused";
+    QTest::addRow("empty name") << "" << +LfButtonColumn << "";
+    QTest::addRow("empty name, double-click") << "" << +LfTypeColumn << "";
+    QTest::addRow("a folder") << "drawings/" << +LfButtonColumn << "";
+    QTest::addRow("this folder") << "." << +LfButtonColumn << "";
 }
 
 void PreviewTest::buttonAndDoubleClickOpenTheCurrentRowsFile()
 {
-    QFETCH(int, row);
+    QFETCH(QString, fileName);
     QFETCH(int, column);
-    QFETCH(QString, outcome);
-    const bool refused = outcome == QLatin1String("refused");
-    makeGrid();
-    DataGrid *grid = d->TDBGrid1;
-    grid->setCurrentRowIndex(0); // another row is current before the click
+    QFETCH(QString, opened);
+    m_plant = std::make_unique<TestPlant>();
+    m_plant->exec({u"INSERT INTO GS_LinkedFiles (AssetCode, DocType, DocDescr, FileName) VALUES ('C3', 'Photo', "
+                   "'Plate', '%1')"_qs.arg(fileName)});
+    m_plant->writeSettings("AssetList=A1,C3\nRefreshInterval=0\n");
+    m_boxes = std::make_unique<MessageBoxRecorder>();
+    m_control.show();
+    QTest::mouseClick(m_control.grid->findChild<QRadioButton *>(u"optView_3"_qs), Qt::LeftButton);
+    auto *files = m_control.grid->findChild<DataGrid *>(u"TDBGrid1"_qs);
+    QCOMPARE(files->model()->rowCount(), 2); // the first row is current
 
-    QList<QUrl> opened; // the address of each preview window, which is then closed
+    QStringList shown; // the address of each preview window, which is then closed
     QTimer closer;
     connect(&closer, &QTimer::timeout, this, [&] {
-        if (auto *form = qobject_cast<Form1 *>(QApplication::activeModalWidget())) {
-            opened << form->WebBrowser1()->url();
+        QWidget *form = QApplication::activeModalWidget();
+        if (form && form->objectName() == u"Form1"_qs) {
+            shown << QString::fromUtf8(form->findChild<QWebEngineView *>(u"WebBrowser1"_qs)->url().toEncoded());
             form->close();
         }
     });
     closer.start(10);
-    if (row < 0) {
-        grid->selectionModel()->clearCurrentIndex();
-        if (column == LfButtonColumn)
-            Q_EMIT grid->ButtonClick(LfButtonColumn);
-        else
-            Q_EMIT grid->DblClick();
-        QTest::qWait(50);
-    } else {
-        const QPoint at = grid->visualRect(grid->model()->index(row, column)).center();
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
-        if (column != LfButtonColumn)
-            QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
-        QCoreApplication::processEvents(); // the grid's events reach the control from the event loop
-        QCOMPARE(grid->currentRowIndex(), row);
-    }
-    const bool opens = outcome == QLatin1String("opened");
-    QCOMPARE(opened, opens ? QList<QUrl> {previewAddress(previewBaseUrl(), FileNames.at(row))} : QList<QUrl>());
-    if (!opens)
-        QVERIFY(!m_grid->findChild<Form1 *>());
+    const QPoint at = files->visualRect(files->model()->index(1, column)).center();
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, at);
+    if (column != LfButtonColumn)
+        QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, at);
+    QCoreApplication::processEvents(); // the grid's events reach the control from the event loop
+    QCOMPARE(files->currentIndex().row(), 1);
+
+    const bool refused = opened == u"refused"_qs;
+    QCOMPARE(shown,
+             opened.isEmpty() || refused ? QStringList()
+                                         : QStringList {QLatin1String(ORVANTEL_PREVIEW_BASE_URL) + opened});
     QCOMPARE(m_boxes->titles(), refused ? QStringList {u"Preview"_qs} : QStringList());
-    if (refused) {
-        QCOMPARE(m_boxes->messages.first().text, refusedFileNameText(FileNames.at(row)));
-        QCOMPARE(m_boxes->messages.first().icon, QMessageBox::Warning);
-    }
-}
-
-void PreviewTest::aboutBoxShowsTheSettingsOfTheMoment()
-{
-    makeGrid();
-    m_grid->setProperty("DBServerName", u"postgresql://127.0.0.1:5432"_qs);
-    auto *about = m_grid->findChild<QPushButton *>(u"cmdAbout"_qs);
-    QVERIFY(about && about->isHidden());
-    about->click();
-    QCOMPARE(m_boxes->messages.size(), 1);
-    QCOMPARE(m_boxes->messages.first().title, u"About Orvantel Work Orders Control"_qs);
-    QCOMPARE(m_boxes->messages.first().icon, QMessageBox::Information);
-    QCOMPARE(m_boxes->messages.first().text, aboutText(u"postgresql://127.0.0.1:5432"_qs, u"Maintenance"_qs));
-}
-
-void PreviewTest::browserShowsTheServedPage()
-{
-    QVERIFY(webEngineUsable());
-    // Shows, for any name under /Orvantel/ItemImages/, the name the server received.
-    QHttpServer server;
-    server.route(u"/Orvantel/ItemImages/<arg>"_qs, [](const QUrl &, const QHttpServerRequest &request) {
-        const QString name = request.url().path().mid(QStringLiteral("/Orvantel/ItemImages/").size());
-        return QHttpServerResponse(QByteArrayLiteral("text/html"),
-                                   "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Linked file</title>"
-                                   "</head><body><p>Served: "
-                                           + name.toHtmlEscaped().toUtf8() + "</p></body></html>");
-    });
-    const quint16 port = server.listen(QHostAddress::LocalHost, 0);
-    QVERIFY(port != 0);
-
-    const QUrl base(u"http://127.0.0.1:%1/Orvantel/ItemImages/"_qs.arg(port));
-    Form1 form(nullptr, base);
-    form.navigate(previewAddress(base, u"pump #2 page.html"_qs));
-    form.show();
-    // Asks until the page is there; answers that come later write into state of their own.
-    auto text = std::make_shared<QString>();
-    const auto ask = [&] {
-        form.WebBrowser1()->page()->toPlainText([text](const QString &t) { *text = t; });
-        return text->startsWith(u"Served: "_qs);
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(ask(), 30000);
-    QCOMPARE(*text, u"Served: pump #2 page.html"_qs);
-    QCOMPARE(form.WebBrowser1()->title(), u"Linked file"_qs);
+    if (refused)
+        QCOMPARE(m_boxes->messages.first().text,
+                 u"The file name \"%1\" points outside the folder of linked files, so it is not opened."_qs.arg(
+                         fileName));
+    QVERIFY(m_inBrowser.isEmpty());
 }
 
 void PreviewTest::browserStaysInsideTheFolder_data()
@@ -307,19 +150,22 @@ void PreviewTest::browserStaysInsideTheFolder()
 {
     QFETCH(QString, script);
     QFETCH(QString, outside);
+    QVERIFY(webEngineUsable());
+    // Serves the linked file by its name with blanks and '#' (as the server receives it), a
+    // redirect from the folder to outside it, and a page outside it.
     QHttpServer server;
     QStringList requested;
     QByteArray linkedFile;
     server.route(u"/<arg>"_qs, [&](const QUrl &, const QHttpServerRequest &request) {
         const QString path = request.url().path();
         requested << path;
-        if (path == QLatin1String("/Orvantel/ItemImages/moved.html")) {
+        if (path == u"/Orvantel/ItemImages/moved.html"_qs) {
             QHttpServerResponse moved(QHttpServerResponse::StatusCode::Found);
             moved.addHeader("Location", "/elsewhere.html");
             return moved;
         }
         return QHttpServerResponse(QByteArrayLiteral("text/html"),
-                                   path == QLatin1String("/Orvantel/ItemImages/a.html") ? linkedFile
+                                   path == u"/Orvantel/ItemImages/pump #2 page.html"_qs ? linkedFile
                                                                                         : QByteArray("Elsewhere"));
     });
     const quint16 port = server.listen(QHostAddress::LocalHost, 0);
@@ -332,23 +178,55 @@ void PreviewTest::browserStaysInsideTheFolder()
             + script.toUtf8() + "</script></body></html>";
 
     const QUrl base(u"http://127.0.0.1:%1/Orvantel/ItemImages/"_qs.arg(port));
-    const QUrl address(base.toString() + u"a.html"_qs);
+    const QUrl address(base.toString() + u"pump%20%232%20page.html"_qs);
     Form1 form(nullptr, base);
     form.navigate(address);
     form.show();
-    auto text = std::make_shared<QString>();
-    const auto shown = [&] {
+    auto text = std::make_shared<QString>(); // answers that come late write into state of their own
+    const auto page = [&] {
         form.WebBrowser1()->page()->toPlainText([text](const QString &t) { *text = t; });
         return *text;
     };
     // Until the desktop's browser is asked, or the preview shows the other page.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_inBrowser.isEmpty() || shown() == QLatin1String("Elsewhere"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_inBrowser.isEmpty() || page() == u"Elsewhere"_qs, 30000);
     QCOMPARE(m_inBrowser, QList<QUrl> {QUrl(outside)});
     // The preview still shows the linked file, and nothing outside the folder was fetched.
-    QTRY_COMPARE_WITH_TIMEOUT(shown(), u"Linked file"_qs, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), u"Linked file"_qs, 30000);
     QCOMPARE(form.WebBrowser1()->url(), address);
     QVERIFY2(!requested.contains(u"/elsewhere.html"_qs) && !requested.contains(u"/Orvantel/ItemImages/b.html"_qs),
              qPrintable(requested.join(u", "_qs)));
+}
+
+void PreviewTest::windowKeepsTheBrowserMargin()
+{
+    // Each extent of the browser is the window's less 100 twips, while the window's is above 100.
+    QCOMPARE(previewBrowserExtent(100).value_or(-1), -1);
+    QCOMPARE(previewBrowserExtent(101).value_or(-1), 1);
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.size(), QSize(741, 615)); // 11115 x 9225 twips
+    QCOMPARE(form.findChild<QWidget *>(u"WebBrowser1"_qs)->geometry(), QRect(0, 0, 734, 608));
+    form.resize(400, 300); // 6000 x 4500 twips: 5900 x 4400
+    QTRY_COMPARE(form.WebBrowser1()->geometry(), QRect(0, 0, 393, 293));
+    form.resize(6, 200); // 90 twips wide: the width stays
+    QTRY_COMPARE(form.height(), 200);
+    QCOMPARE(form.WebBrowser1()->geometry(), QRect(0, 0, 393, 193));
+}
+
+void PreviewTest::aboutBoxShowsTheSettingsOfTheMoment()
+{
+    m_plant = std::make_unique<TestPlant>();
+    m_plant->writeSettings();
+    m_boxes = std::make_unique<MessageBoxRecorder>();
+    m_control.show();
+    m_control.grid->setProperty("DBServerName", u"postgresql://127.0.0.1:5432"_qs);
+    m_control.grid->findChild<QPushButton *>(u"cmdAbout"_qs)->click(); // a hidden button the host may show
+    QCOMPARE(m_boxes->titles(), QStringList {u"About Orvantel Work Orders Control"_qs});
+    QCOMPARE(m_boxes->messages.first().icon, QMessageBox::Information);
+    QCOMPARE(m_boxes->messages.first().text,
+             u"Orvantel Open Work Orders Control\r\nCopyright (c) 2026 Orvantel Maintenance Systems\r\n\r\n"
+             "Orvantel Server:  postgresql://127.0.0.1:5432\r\nOrvantel Database:  Maintenance"_qs);
 }
 
 QTEST_MAIN(PreviewTest)
