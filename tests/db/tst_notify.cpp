@@ -119,23 +119,22 @@ void NotifyTest::statementsNotifyWhatTheyChange_data()
         {u"all"_qs});
     row("all deleted", {u"DELETE FROM WO_WorkOrders"_qs}, {u"all"_qs});
     row("truncate", {u"TRUNCATE WO_WorkOrders"_qs}, {u"all"_qs});
-    row("asset description", {u"UPDATE GS_Assets SET Descr = 'Transfer pump' WHERE AssetCode = 'P-101'"_qs},
-        {u"all"_qs});
-    row("new asset",
-        {u"INSERT INTO GS_Assets (AssetCode, DivisionID, DepartmentID) VALUES ('P-999', 'PROD', 'MIX')"_qs},
-        {u"all"_qs});
-    row("user name", {u"UPDATE GS_Users SET Name = 'Jo Doe' WHERE UserID = 'JDOE'"_qs}, {u"all"_qs});
-    row("user deleted", {u"DELETE FROM GS_Users WHERE UserID = 'CONTRACTOR'"_qs}, {u"all"_qs});
-    row("status text", {u"UPDATE WO_Statuses SET Descr = 'Done' WHERE Status = 3"_qs}, {u"all"_qs});
-    row("new status", {u"INSERT INTO WO_Statuses VALUES (5, 'Cancelled')"_qs}, {u"all"_qs});
+    // What feeds the grid's other columns.
+    row("assets, users, statuses",
+        {u"UPDATE GS_Assets SET Descr = 'Transfer pump' WHERE AssetCode = 'P-101'"_qs,
+         u"INSERT INTO GS_Assets (AssetCode, DivisionID, DepartmentID) VALUES ('P-999', 'PROD', 'MIX')"_qs,
+         u"UPDATE GS_Users SET Name = 'Jo Doe' WHERE UserID = 'JDOE'"_qs,
+         u"DELETE FROM GS_Users WHERE UserID = 'CONTRACTOR'"_qs,
+         u"UPDATE WO_Statuses SET Descr = 'Done' WHERE Status = 3"_qs,
+         u"INSERT INTO WO_Statuses VALUES (5, 'Cancelled')"_qs},
+        QStringList(6, u"all"_qs));
     // Not in the grid's view: the control filters on the work orders' own columns.
     row("division text", {u"UPDATE GS_Divisions SET Descr = 'Make' WHERE DivisionID = 'PROD'"_qs}, {});
-    row("linked file added", {u"INSERT INTO GS_LinkedFiles VALUES (900, 'P-101', 'Photo', NULL, 'new.jpg')"_qs},
-        {u"files"_qs});
-    row("linked file renamed", {u"UPDATE GS_LinkedFiles SET FileName = 'renamed.pdf' WHERE FileID = 1"_qs},
-        {u"files"_qs});
-    row("linked files deleted", {u"DELETE FROM GS_LinkedFiles WHERE FileID < 50"_qs}, {u"files"_qs});
-    row("linked files truncated", {u"TRUNCATE GS_LinkedFiles"_qs}, {u"files"_qs});
+    row("linked files added, renamed, deleted, truncated",
+        {u"INSERT INTO GS_LinkedFiles VALUES (900, 'P-101', 'Photo', NULL, 'new.jpg')"_qs,
+         u"UPDATE GS_LinkedFiles SET FileName = 'renamed.pdf' WHERE FileID = 1"_qs,
+         u"DELETE FROM GS_LinkedFiles WHERE FileID < 50"_qs, u"TRUNCATE GS_LinkedFiles"_qs},
+        QStringList(4, u"files"_qs));
     // The payload says which changed, never how: the text does not travel.
     row("hostile request text", {work + u"WorkRequest = 'all'',wo:1,' || repeat('x', 9000) WHERE WO_Nbr = 10003"_qs},
         {u"wo:10003"_qs});
