@@ -1,6 +1,8 @@
 #include "sqlscript_p.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -53,10 +55,12 @@ private slots:
     void cleanup();
     void splitsScriptIntoStatements_data();
     void splitsScriptIntoStatements();
+    void schemaIsAllOrNothing();
     void sameOptionsGiveTheSameRows_data();
     void sameOptionsGiveTheSameRows();
     void plantHasTheSpreadTheControlNeeds_data();
     void plantHasTheSpreadTheControlNeeds();
+    void linkedFilesExistAndDecode();
     void creationProcedure_data() { addBackendRows(); }
     void creationProcedure();
 
@@ -138,6 +142,20 @@ void DemoDataTest::splitsScriptIntoStatements()
     QFETCH(QString, script);
     QFETCH(QStringList, statements);
     QCOMPARE(DemoData::splitSqlScript(script, dialect), statements);
+}
+
+void DemoDataTest::schemaIsAllOrNothing()
+{
+    const QSqlDatabase db = scratch(u"sqlite"_qs);
+    QVERIFY(QSqlQuery(db).exec(u"CREATE TABLE GS_Assets (x)"_qs));
+    QString error;
+    try {
+        DemoData::createSchema(db);
+    } catch (const DemoData::Error &e) {
+        error = QString::fromUtf8(e.what());
+    }
+    QVERIFY2(error.contains(u"CREATE TABLE GS_Assets"_qs), qPrintable(error)); // names the failing statement
+    QCOMPARE(db.tables(), QStringList {u"GS_Assets"_qs}); // the tables made before it are gone again
 }
 
 void DemoDataTest::sameOptionsGiveTheSameRows_data()
@@ -258,6 +276,22 @@ void DemoDataTest::plantHasTheSpreadTheControlNeeds()
     for (const auto &[what, expression, low, high] : ranges) {
         const double value = q.value(i++).toDouble();
         QVERIFY2(value >= low && value <= high, qPrintable(u"%1: %2"_qs.arg(QLatin1String(what)).arg(value)));
+    }
+}
+
+void DemoDataTest::linkedFilesExistAndDecode()
+{
+    const QDir dir(m_dir.filePath(u"Item Images"_qs));
+    DemoData::writeLinkedFiles(dir.path());
+    QCOMPARE(dir.entryList(QDir::Files).size(), 200);
+    for (const QString &name : dump(m_demo, u"SELECT FileName FROM vw_LinkedFiles"_qs)) {
+        QFile file(dir.filePath(name));
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const QString kind = QFileInfo(name).suffix();
+        QVERIFY2(bytes.size() > 100 && (!kind.endsWith(u'g') || QImage::fromData(bytes).width() >= 64) // jpg, png
+                         && (kind != u"pdf" || (bytes.startsWith("%PDF-") && bytes.endsWith("%%EOF\n")))
+                         && (kind != u"html" || bytes.startsWith("<!DOCTYPE html>")),
+                 qPrintable(name));
     }
 }
 
