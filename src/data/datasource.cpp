@@ -5,10 +5,26 @@
 #include "database.h"
 #include "recordset.h"
 
+#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <sys/stat.h>
+
 namespace Orvantel {
+
+namespace {
+
+/// The SQLite file's device and inode; empty when it is missing, and for a server.
+QString sqliteFileIdentity(const ConnectionTarget &target)
+{
+    struct stat info;
+    if (target.backend != Backend::Sqlite || ::stat(QFile::encodeName(target.databaseName).constData(), &info) != 0)
+        return QString();
+    return QString::number(info.st_dev) + QLatin1Char(':') + QString::number(info.st_ino);
+}
+
+} // namespace
 
 struct DataSource::Private
 {
@@ -19,9 +35,16 @@ struct DataSource::Private
     /// What the open database was made from, to notice a change.
     QString openedConnectionString;
     QString openedBaseDirectory;
+    /// An open SQLite connection keeps reading its file after the file was removed or
+    /// replaced; the file at the path must still be this one for the connection to be kept.
+    QString openedFile;
     Recordset *recordset = nullptr;
 
     QString effectiveBaseDirectory() const { return baseDirectory.isEmpty() ? configDirectory() : baseDirectory; }
+    QString fileAtPath() const
+    {
+        return sqliteFileIdentity(resolveConnectionTarget(connectionString, effectiveBaseDirectory()));
+    }
 
     void openDatabase()
     {
@@ -31,6 +54,7 @@ struct DataSource::Private
         database = std::move(db);
         openedConnectionString = connectionString;
         openedBaseDirectory = effectiveBaseDirectory();
+        openedFile = fileAtPath();
     }
 
     void load() { database->load(recordSource, *recordset); }
@@ -90,7 +114,7 @@ void DataSource::refresh()
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The record source is empty"));
 
     const bool reuse = d->database && d->database->isOpen() && d->openedConnectionString == d->connectionString
-            && d->openedBaseDirectory == d->effectiveBaseDirectory();
+            && d->openedBaseDirectory == d->effectiveBaseDirectory() && d->openedFile == d->fileAtPath();
     if (!reuse)
         d->openDatabase();
 

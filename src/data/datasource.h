@@ -15,8 +15,9 @@ class Recordset;
 /// A long-lived data source that feeds one grid: a connection string and a statement;
 /// refresh() runs the statement and replaces the rows of its recordset in one model reset.
 ///
-/// The connection is opened on first use and kept. When the connection string changes
-/// the next refresh opens a new connection. When the server went away, refresh() fails
+/// The connection is opened on first use and kept (an SQLite connection while the file at
+/// its path is still the one it opened). When the connection string changes the next
+/// refresh opens a new connection. When the server went away, refresh() fails
 /// with the driver's error and the recordset keeps the rows it had; the next refresh
 /// after the server came back reconnects by itself.
 class DataSource : public QObject

@@ -1,41 +1,17 @@
 #include "testsupport.h"
 
-#include <workordersgrid.h>
+#include "workordersgrid.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace TestSupport;
-
-namespace {
-
-/// A cell's centre in the viewport of a grid of the control, found by name.
-QPoint cellCentre(QAbstractItemView *grid, int row, int column)
-{
-    return grid->visualRect(grid->model()->index(row, column)).center();
-}
-
-void doubleClickRow(QAbstractItemView *grid, int column)
-{
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cellCentre(grid, 0, column));
-    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cellCentre(grid, 0, column));
-}
-
-QAbstractItemView *gridNamed(WorkOrdersGrid *control, const char *name)
-{
-    return control->findChild<QAbstractItemView *>(QLatin1String(name));
-}
-
-} // namespace
 
 /// A host may destroy the control while one of its nested event loops runs (a message
 /// box, a dialog, the preview window): the loop ends, its window goes, and the control's
@@ -44,43 +20,24 @@ class NestedLoopsTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
     void cleanup();
     void hostDestroysTheControlInsideALoop_data();
     void hostDestroysTheControlInsideALoop();
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_db;
 };
-
-void NestedLoopsTest::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    qputenv("ORVANTEL_CONFIG_DIR", QFile::encodeName(m_dir->path()));
-    Orvantel::DemoData::Options small;
-    small.workOrders = 40;
-    m_db = createSqliteDatabase(m_dir->path(), QStringLiteral("plant.db"), small);
-    writeSettings(m_dir->path(), "DBServerName=sqlite:plant.db\nRefreshInterval=30\n");
-}
 
 void NestedLoopsTest::cleanup()
 {
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     QVERIFY(!QGuiApplication::overrideCursor());
-    m_dir.reset();
 }
 
 void NestedLoopsTest::hostDestroysTheControlInsideALoop_data()
 {
     QTest::addColumn<QString>("loop");
     QTest::addColumn<bool>("later"); // deleteLater() instead of delete
-    const char *const loops[] = {
-            "start-up error box",   "RefreshData error box", "timer tick error box", "ConnectToServer error box",
-            "request box",          "header click error box", "New WO dialog",       "Invalid Asset box",
-            "Configure dialog",     "About box",              "preview window",
-    };
-    for (const char *loop : loops) {
+    for (const char *loop : {"start-up error box", "RefreshData error box", "timer tick error box",
+                             "ConnectToServer error box", "request box", "header click error box", "New WO dialog",
+                             "Invalid Asset box", "Configure dialog", "About box", "preview window"}) {
         QTest::addRow("%s, delete", loop) << QString::fromLatin1(loop) << false;
         QTest::addRow("%s, deleteLater", loop) << QString::fromLatin1(loop) << true;
     }
@@ -90,16 +47,17 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
 {
     QFETCH(QString, loop);
     QFETCH(bool, later);
+    TestPlant plant;
     if (loop == u"start-up error box")
-        writeSettings(m_dir->path(), "DBServerName=sqlite:missing.db\nRefreshInterval=30\n");
+        writeSettings(plant.folder(), "DBServerName=sqlite:missing.db\nRefreshInterval=30\n");
+    else
+        plant.writeSettings("RefreshInterval=30\n");
     if (loop == u"header click error box") {
         // A site's view without the Assigned To field: that header cannot sort.
-        execSqlite(m_db, {QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid"),
-                          QStringLiteral("CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT WO_Nbr, AssetCode, Status, "
-                                         "Priority, DateLoaded, WorkRequest AS Notes, IsPM, DivisionID, "
-                                         "DepartmentID FROM WO_WorkOrders")});
+        plant.exec({u"DROP VIEW vw_QX_WorkOrdersGrid"_qs,
+                    u"CREATE VIEW vw_QX_WorkOrdersGrid AS SELECT WO_Nbr, AssetCode, Status, Priority, DateLoaded, "
+                    "WorkRequest AS Notes, IsPM, DivisionID, DepartmentID FROM WO_WorkOrders"_qs});
     }
-
     auto host = std::make_unique<QWidget>();
     QPointer<WorkOrdersGrid> control = new WorkOrdersGrid(host.get());
     control->resize(control->sizeHint());
@@ -115,8 +73,8 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
             return;
         if (loop == u"Invalid Asset box" && !qobject_cast<QMessageBox *>(modal)) {
             // The dialog first: an asset that does not exist, then OK.
-            modal->findChild<QComboBox *>(QStringLiteral("cboAssetCode"))->setEditText(QStringLiteral("NO-SUCH"));
-            modal->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click();
+            modal->findChild<QComboBox *>(u"cboAssetCode"_qs)->setEditText(u"NO-SUCH"_qs);
+            modal->findChild<QPushButton *>(u"cmdOK"_qs)->click();
             return;
         }
         if (dialog == bool(qobject_cast<QMessageBox *>(modal)))
@@ -134,32 +92,38 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
         QVERIFY(control && control->ConnectedToDB());
     }
     if (loop == u"RefreshData error box" || loop == u"timer tick error box")
-        execSqlite(m_db, {QStringLiteral("DROP VIEW vw_QX_WorkOrdersGrid")});
-
+        plant.exec({u"DROP VIEW vw_QX_WorkOrdersGrid"_qs});
+    // Double-clicks the first row of a grid of the control.
+    const auto doubleClick = [&](const QString &grid, int column) {
+        auto *view = control->findChild<QTableView *>(grid);
+        const QPoint cell = view->visualRect(view->model()->index(0, column)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell);
+    };
     if (loop == u"start-up error box") {
         letStartUpFinish();
     } else if (loop == u"RefreshData error box") {
         QVERIFY(!control->RefreshData());
     } else if (loop == u"timer tick error box") {
-        control->findChild<QTimer *>(QStringLiteral("Timer1"))->start(10);
+        control->findChild<QTimer *>(u"Timer1"_qs)->start(10);
     } else if (loop == u"ConnectToServer error box") {
-        control->setDBServerName(QStringLiteral("sqlite:gone.db"));
+        control->setDBServerName(u"sqlite:gone.db"_qs);
         QVERIFY(!control->ConnectToServer());
     } else if (loop == u"request box") {
-        doubleClickRow(gridNamed(control, "grdWorkOrders"), 3);
+        doubleClick(u"grdWorkOrders"_qs, 3);
     } else if (loop == u"header click error box") {
-        QHeaderView *header = static_cast<QTableView *>(gridNamed(control, "grdWorkOrders"))->horizontalHeader();
+        QHeaderView *header = control->findChild<QTableView *>(u"grdWorkOrders"_qs)->horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(7) + 5, header->height() / 2));
     } else if (loop == u"New WO dialog" || loop == u"Invalid Asset box") {
-        QTest::mouseClick(control->findChild<QPushButton *>(QStringLiteral("cmdNewWO")), Qt::LeftButton);
+        QTest::mouseClick(control->findChild<QPushButton *>(u"cmdNewWO"_qs), Qt::LeftButton);
     } else if (loop == u"Configure dialog") {
-        control->findChild<QPushButton *>(QStringLiteral("cmdConfig"))->click();
+        control->findChild<QPushButton *>(u"cmdConfig"_qs)->click();
     } else if (loop == u"About box") {
-        control->findChild<QPushButton *>(QStringLiteral("cmdAbout"))->click();
+        control->findChild<QPushButton *>(u"cmdAbout"_qs)->click();
     } else if (loop == u"preview window") {
-        control->setViewMode(QStringLiteral("Linked Files"));
-        doubleClickRow(gridNamed(control, "TDBGrid1"), 1);
+        control->setViewMode(u"Linked Files"_qs);
+        doubleClick(u"TDBGrid1"_qs, 1);
     }
 
     QTRY_VERIFY_WITH_TIMEOUT(destroyed, 20000);
