@@ -320,11 +320,8 @@ void DialogsTest::configure()
 void DialogsTest::bothDialogsOnEachBackend()
 {
     QFETCH(QString, backend);
-    if (backend == u"postgresql"_qs) {
+    if (backend == u"postgresql"_qs)
         REQUIRE_POSTGRES();
-        // Until the shared plant gives its linked files a FileID (PostgreSQL's column has no default).
-        QSKIP("TestPlant cannot be made on PostgreSQL yet: its GS_LinkedFiles rows lack FileID");
-    }
     start(QString(), backend);
     run(u"cmdConfig"_qs, u"cboDivision#|D1|D2; cboDepartment#|M1|M2; cboDivision=D1; txtRefreshInterval=5; cmdOK"_qs);
     QCOMPARE(m_orders->model()->rowCount(), 3); // 108, 102 and 101 in D1
