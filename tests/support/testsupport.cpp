@@ -2,7 +2,6 @@
 
 #include "messagebox.h"
 #include "workordersgrid.h"
-#include "workordersgrid_p.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -38,7 +37,6 @@ void HostedControl::show()
     host = std::make_unique<QWidget>();
     grid = new WorkOrdersGrid(host.get());
     grid->resize(grid->sizeHint());
-    d = WorkOrdersGridPrivate::get(grid);
     host->show();
     QVERIFY(QTest::qWaitForWindowExposed(host.get()));
     letStartUpFinish();
@@ -48,7 +46,6 @@ void HostedControl::reset()
 {
     host.reset();
     grid = nullptr;
-    d = nullptr;
 }
 
 MessageBoxRecorder::MessageBoxRecorder(QObject *parent) : QObject(parent)

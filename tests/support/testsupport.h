@@ -27,7 +27,6 @@
     } while (false)
 
 class WorkOrdersGrid;
-class WorkOrdersGridPrivate;
 class QWidget;
 
 namespace TestSupport {
@@ -52,7 +51,6 @@ struct HostedControl
 
     std::unique_ptr<QWidget> host;
     WorkOrdersGrid *grid = nullptr;
-    WorkOrdersGridPrivate *d = nullptr;
 };
 
 struct ShownMessage
