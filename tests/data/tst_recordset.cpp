@@ -1,6 +1,7 @@
 #include "connectionstring.h"
 #include "controlerror.h"
 #include "database.h"
+#include "loaders.h"
 #include "recordset.h"
 
 #include <QAbstractItemModelTester>
@@ -104,15 +105,16 @@ void tst_Recordset::cleanupTestCase()
 void tst_Recordset::load(Loader loader, const Statement &statement)
 {
     if (loader == Loader::Sqlite) {
-        m_model->loadSqlite(*static_cast<sqlite3 *const *>(m_sqlite->database().driver()->handle().constData()),
-                            statement);
+        m_model->replace(loadSqlite(*static_cast<sqlite3 *const *>(m_sqlite->database().driver()->handle().constData()),
+                                    statement));
     } else if (loader == Loader::Postgres) {
-        m_model->loadPostgres(*static_cast<PGconn *const *>(postgres().driver()->handle().constData()), statement);
+        m_model->replace(
+                loadPostgres(*static_cast<PGconn *const *>(postgres().driver()->handle().constData()), statement));
     } else {
         QSqlQuery query(m_sqlite->database());
         query.setForwardOnly(true);
         query.exec(statement.sql);
-        m_model->load(query);
+        m_model->replace(loadQuery(query));
     }
 }
 
@@ -266,11 +268,11 @@ void tst_Recordset::sortSurvivesTextsSharingALongStart_data()
     QTest::addColumn<QString>("sort");
     QTest::addColumn<QList<qint64>>("expected");
     // Each copy holds ids 10k+1..10k+5: prefix||'b', prefix||'a', prefix||'c', prefix, prefix||'B'.
-    QTest::addRow("4 MiB, ascending") << 4 * 1024 * 1024 << 1 << u"t"_qs << QList<qint64>{4, 2, 1, 5, 3};
-    QTest::addRow("4 MiB, descending") << 4 * 1024 * 1024 << 1 << u"t DESC"_qs << QList<qint64>{3, 1, 5, 2, 4};
+    QTest::addRow("4 MiB, ascending") << 4 * 1024 * 1024 << 1 << u"t"_qs << QList<qint64> {4, 2, 1, 5, 3};
+    QTest::addRow("4 MiB, descending") << 4 * 1024 * 1024 << 1 << u"t DESC"_qs << QList<qint64> {3, 1, 5, 2, 4};
     // Enough rows sharing the start for the radix passes; copies tie and keep their loaded order.
     QTest::addRow("64 KiB x 60, ascending")
-            << 64 * 1024 << 60 << u"t, id"_qs << QList<qint64>{4, 14, 24, 34, 44, 54, 64, 74, 84, 94};
+            << 64 * 1024 << 60 << u"t, id"_qs << QList<qint64> {4, 14, 24, 34, 44, 54, 64, 74, 84, 94};
 }
 
 void tst_Recordset::sortSurvivesTextsSharingALongStart()
@@ -442,7 +444,7 @@ void tst_Recordset::postgresMatchesGenericPathOnWorkOrders()
     QSqlQuery query(postgres());
     query.setForwardOnly(true);
     QVERIFY_SQL(query, exec(sql));
-    generic.load(query);
+    generic.replace(loadQuery(query));
     load(Loader::Postgres, sql);
 
     QVERIFY(m_model->rowCount() >= 1000);
