@@ -227,7 +227,23 @@ QString Recordset::baseOrder() const
 void Recordset::setRowLimit(int rows)
 {
     m_rowLimit = std::max(rows, 0);
-    dropRowsBeyondLimit();
+    if (rowCount() <= m_rowLimit)
+        return;
+    // The rows kept are those a load would have kept; they may lie anywhere in the sort.
+    std::vector<int> kept = loadedOrder();
+    kept.resize(std::size_t(m_rowLimit));
+    std::vector<bool> keep(std::size_t(m_store.recordCount()), false);
+    for (const int record : kept)
+        keep[std::size_t(record)] = true;
+    std::vector<int> records;
+    records.reserve(kept.size());
+    for (const int record : m_order.records()) {
+        if (keep[std::size_t(record)])
+            records.push_back(record);
+    }
+    beginResetModel();
+    m_order.assign(std::move(records), m_store.recordCount());
+    endResetModel();
 }
 
 int Recordset::rowLimit() const
@@ -288,15 +304,18 @@ void Recordset::replace(ColumnStore store, std::vector<int> order, const QString
     } catch (const ControlError &) {
         sortKept = false;
     }
+    // A load keeps the first rows the record source delivers, whatever the sort.
+    const int rows = std::min(store.recordCount(), m_rowLimit);
     const bool ordered = sortKept && orderedBy == m_sort && int(order.size()) == store.recordCount();
-    if (!ordered)
-        order = sortKept ? RowSorter(store, sortKeys).sorted() : std::vector<int>();
-    if (order.empty()) {
-        order.resize(std::size_t(store.recordCount()));
+    if (ordered && rows < store.recordCount())
+        order.erase(std::remove_if(order.begin(), order.end(), [rows](int record) { return record >= rows; }),
+                    order.end());
+    if (!ordered) {
+        order.resize(std::size_t(rows));
         std::iota(order.begin(), order.end(), 0);
+        if (sortKept)
+            order = RowSorter(store, sortKeys).sorted(std::move(order));
     }
-    if (int(order.size()) > m_rowLimit)
-        order.resize(std::size_t(m_rowLimit));
 
     beginResetModel();
     if (!sortKept)
@@ -356,15 +375,20 @@ void Recordset::merge(const QString &keyField, const ColumnStore &changedRows, c
         insertRecord(changedRows, from);
 }
 
+bool Recordset::loadedBefore(const ColumnStore &a, int recordA, int bookmarkA, const ColumnStore &b, int recordB,
+                             int bookmarkB) const
+{
+    const int c = compareRecords(a, recordA, b, recordB, m_baseKeys);
+    return c != 0 ? c < 0 : bookmarkA < bookmarkB;
+}
+
 int Recordset::placement(const ColumnStore &from, int fromRecord, int bookmark, int skipRow) const
 {
     // The order a stable sort of the loaded rows gives: the sort in force, then the order
     // the record source delivers, then the order the rows were loaded (or merged) in.
     const auto comesBefore = [&](int record) {
-        int c = compareRecords(m_store, record, from, fromRecord, m_sortKeys);
-        if (c == 0)
-            c = compareRecords(m_store, record, from, fromRecord, m_baseKeys);
-        return c != 0 ? c < 0 : record < bookmark;
+        const int c = compareRecords(m_store, record, from, fromRecord, m_sortKeys);
+        return c != 0 ? c < 0 : loadedBefore(m_store, record, record, from, fromRecord, bookmark);
     };
     int low = 0;
     int high = rowCount() - (skipRow >= 0 ? 1 : 0);
@@ -377,6 +401,23 @@ int Recordset::placement(const ColumnStore &from, int fromRecord, int bookmark, 
             high = middle;
     }
     return low;
+}
+
+int Recordset::lastLoadedRecord() const
+{
+    int last = m_store.recordCount() - 1;
+    if (m_baseKeys.empty()) {
+        while (last >= 0 && m_order.row(last) < 0)
+            --last;
+        return last;
+    }
+    // Only at the row limit: one pass over the rows.
+    last = -1;
+    for (const int record : m_order.records()) {
+        if (last < 0 || loadedBefore(m_store, last, last, m_store, record, record))
+            last = record;
+    }
+    return last;
 }
 
 void Recordset::removeRow(int row)
@@ -404,23 +445,19 @@ void Recordset::updateRecord(int record, const ColumnStore &from, int fromRecord
 void Recordset::insertRecord(const ColumnStore &from, int fromRecord)
 {
     const int bookmark = m_store.recordCount();
+    if (rowCount() >= m_rowLimit) {
+        // Full: the new row takes the place of the one a load would now leave out, unless
+        // that is the new row itself.
+        const int last = lastLoadedRecord();
+        if (last < 0 || !loadedBefore(from, fromRecord, bookmark, m_store, last, last))
+            return;
+        removeRow(m_order.row(last));
+    }
     const int row = placement(from, fromRecord, bookmark, -1);
-    if (row >= m_rowLimit)
-        return; // beyond the rows a load would have kept
     beginInsertRows({}, row, row);
     m_store.appendRecord(from, fromRecord);
     m_order.insert(row, bookmark);
     endInsertRows();
-    dropRowsBeyondLimit();
-}
-
-void Recordset::dropRowsBeyondLimit()
-{
-    if (rowCount() <= m_rowLimit)
-        return;
-    beginRemoveRows({}, m_rowLimit, rowCount() - 1);
-    m_order.truncate(m_rowLimit);
-    endRemoveRows();
 }
 
 } // namespace Orvantel

@@ -76,8 +76,10 @@ public:
     void setBaseOrder(const QString &order);
     QString baseOrder() const;
 
-    /// The most rows shown (NoRowLimit by default). A load keeps the first rowLimit() rows
-    /// of its order; a merge that would pass it, or a lower limit, drops the last rows.
+    /// The most rows shown (NoRowLimit by default): the first rows the record source
+    /// delivers, whatever the sort. A load keeps that many; a row merged in at the limit
+    /// takes the place of the one delivered last (or stays out, when that is itself); a
+    /// lower limit drops the rows beyond it in one model reset.
     void setRowLimit(int rows);
     int rowLimit() const;
 
@@ -107,12 +109,17 @@ private:
     /// The live records in the order of the result as loaded, merged rows placed by the
     /// base order.
     std::vector<int> loadedOrder() const;
+    /// Whether the record source delivers the first record before the second: by the base
+    /// order, then by bookmark.
+    bool loadedBefore(const ColumnStore &a, int recordA, int bookmarkA, const ColumnStore &b, int recordB,
+                      int bookmarkB) const;
     /// Where a row of from would go among the rows (without the one at skipRow, if any).
     int placement(const ColumnStore &from, int fromRecord, int bookmark, int skipRow) const;
+    /// The shown record the record source delivers last; -1 when none is shown.
+    int lastLoadedRecord() const;
     void removeRow(int row);
     void updateRecord(int record, const ColumnStore &from, int fromRecord);
     void insertRecord(const ColumnStore &from, int fromRecord);
-    void dropRowsBeyondLimit();
 
     ColumnStore m_store;
     RowOrder m_order;
