@@ -89,7 +89,7 @@ public:
 
     QModelIndex mapToSource(const QModelIndex &proxyIndex) const override
     {
-        if (!proxyIndex.isValid() || !m_recordset)
+        if (!proxyIndex.isValid() || !m_recordset || size_t(proxyIndex.column()) >= m_sourceColumns.size())
             return {};
         return m_recordset->index(proxyIndex.row(), m_sourceColumns[size_t(proxyIndex.column())]);
     }
@@ -101,6 +101,10 @@ public:
         const int column = m_proxyColumns[size_t(sourceIndex.column())];
         return column < 0 ? QModelIndex() : createIndex(sourceIndex.row(), column);
     }
+
+    /// Sorting is the control's business (Recordset::setSort()); the base class would
+    /// pass the column on unmapped.
+    void sort(int, Qt::SortOrder) override {}
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
