@@ -260,7 +260,7 @@ std::vector<int> Recordset::loadedOrder() const
             records.push_back(record);
     }
     // A merged record's number says nothing about where the record source would put it.
-    if (m_merged && !m_baseKeys.empty())
+    if (!m_mergedRecords.empty() && !m_baseKeys.empty())
         return RowSorter(m_store, m_baseKeys).sorted(std::move(records));
     return records;
 }
@@ -324,7 +324,8 @@ void Recordset::replace(ColumnStore store, std::vector<int> order, const QString
     m_baseKeys = keysIfAny(store.fieldNames(), m_baseOrder);
     m_store = std::move(store);
     m_order.assign(std::move(order), m_store.recordCount());
-    m_merged = false;
+    m_loadedRecords = m_store.recordCount();
+    m_mergedRecords.clear();
     endResetModel();
 }
 
@@ -367,8 +368,6 @@ void Recordset::merge(const QString &keyField, const ColumnStore &changedRows, c
 
     for (const int record : removed)
         removeRow(m_order.row(record));
-    if (!updated.empty() || !inserted.empty())
-        m_merged = true;
     for (const auto &[record, from] : updated)
         updateRecord(record, changedRows, from);
     for (const int from : inserted)
@@ -405,16 +404,16 @@ int Recordset::placement(const ColumnStore &from, int fromRecord, int bookmark, 
 
 int Recordset::lastLoadedRecord() const
 {
-    int last = m_store.recordCount() - 1;
-    if (m_baseKeys.empty()) {
-        while (last >= 0 && m_order.row(last) < 0)
-            --last;
-        return last;
-    }
-    // Only at the row limit: one pass over the rows.
-    last = -1;
-    for (const int record : m_order.records()) {
-        if (last < 0 || loadedBefore(m_store, last, last, m_store, record, record))
+    // Loaded records that no merge touched stand in the record source's order already: the
+    // last of them is the highest such record with a row. A merged one may fall anywhere.
+    const auto merged = [this](int record) {
+        return std::find(m_mergedRecords.begin(), m_mergedRecords.end(), record) != m_mergedRecords.end();
+    };
+    int last = m_loadedRecords - 1;
+    while (last >= 0 && (m_order.row(last) < 0 || merged(last)))
+        --last;
+    for (const int record : m_mergedRecords) {
+        if (m_order.row(record) >= 0 && (last < 0 || loadedBefore(m_store, last, last, m_store, record, record)))
             last = record;
     }
     return last;
@@ -439,6 +438,8 @@ void Recordset::updateRecord(int record, const ColumnStore &from, int fromRecord
         endMoveRows();
     }
     m_store.assignRecord(record, from, fromRecord);
+    if (std::find(m_mergedRecords.begin(), m_mergedRecords.end(), record) == m_mergedRecords.end())
+        m_mergedRecords.push_back(record);
     Q_EMIT dataChanged(index(to, 0), index(to, columnCount() - 1));
 }
 
@@ -457,6 +458,7 @@ void Recordset::insertRecord(const ColumnStore &from, int fromRecord)
     beginInsertRows({}, row, row);
     m_store.appendRecord(from, fromRecord);
     m_order.insert(row, bookmark);
+    m_mergedRecords.push_back(bookmark);
     endInsertRows();
 }
 

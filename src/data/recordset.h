@@ -128,9 +128,11 @@ private:
     QString m_baseOrder;
     std::vector<SortKey> m_baseKeys;
     int m_rowLimit = NoRowLimit;
-    /// Whether merges inserted or changed records since the load (the loaded order then
-    /// no longer says where each belongs).
-    bool m_merged = false;
+    /// The records of the last load; they came in the record source's order.
+    int m_loadedRecords = 0;
+    /// The records merges inserted or changed since the load, each once: their numbers no
+    /// longer say where the record source would put them.
+    std::vector<int> m_mergedRecords;
 };
 
 } // namespace Orvantel
