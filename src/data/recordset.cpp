@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
+#include <optional>
 #include <utility>
 
 namespace Orvantel {
@@ -191,7 +191,13 @@ void Recordset::setSort(const QString &sort)
     if (sort == m_sort)
         return; // loads and merges keep the rows in this order already
     std::vector<SortKey> keys = parseSortKeys(m_store.fieldNames(), sort);
-    std::vector<int> records = RowSorter(m_store, keys).sorted(loadedOrder());
+    // While every record shows as loaded, the loaded order needs no list of its own.
+    const bool asLoaded = rowCount() == m_store.recordCount() && m_mergedRecords.empty();
+    std::optional<std::vector<int>> records;
+    if (!asLoaded)
+        records = RowSorter(m_store, keys).sorted(loadedOrder());
+    else if (!keys.empty())
+        records = RowSorter(m_store, keys).sorted();
     m_sort = sort;
     m_sortKeys = std::move(keys);
     applyOrder(std::move(records));
@@ -237,9 +243,9 @@ void Recordset::setRowLimit(int rows)
         keep[std::size_t(record)] = true;
     std::vector<int> records;
     records.reserve(kept.size());
-    for (const int record : m_order.records()) {
-        if (keep[std::size_t(record)])
-            records.push_back(record);
+    for (int row = 0; row < rowCount(); ++row) {
+        if (keep[std::size_t(m_order.record(row))])
+            records.push_back(m_order.record(row));
     }
     beginResetModel();
     m_order.assign(std::move(records), m_store.recordCount());
@@ -265,7 +271,7 @@ std::vector<int> Recordset::loadedOrder() const
     return records;
 }
 
-void Recordset::applyOrder(std::vector<int> records)
+void Recordset::applyOrder(std::optional<std::vector<int>> records)
 {
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
 
@@ -275,7 +281,10 @@ void Recordset::applyOrder(std::vector<int> records)
     for (const QModelIndex &index : from)
         bookmarks.push_back(m_order.record(index.row()));
 
-    m_order.assign(std::move(records), m_store.recordCount());
+    if (records)
+        m_order.assign(std::move(*records), m_store.recordCount());
+    else
+        m_order.assignLoadedOrder(m_store.recordCount());
 
     QModelIndexList to;
     to.reserve(from.size());
@@ -307,15 +316,12 @@ void Recordset::replace(ColumnStore store, std::vector<int> order, const QString
     // A load keeps the first rows the record source delivers, whatever the sort.
     const int rows = std::min(store.recordCount(), m_rowLimit);
     const bool ordered = sortKept && orderedBy == m_sort && int(order.size()) == store.recordCount();
+    const bool asLoaded = !ordered && sortKeys.empty() && rows == store.recordCount();
     if (ordered && rows < store.recordCount())
         order.erase(std::remove_if(order.begin(), order.end(), [rows](int record) { return record >= rows; }),
                     order.end());
-    if (!ordered) {
-        order.resize(std::size_t(rows));
-        std::iota(order.begin(), order.end(), 0);
-        if (sortKept)
-            order = RowSorter(store, sortKeys).sorted(std::move(order));
-    }
+    else if (!ordered && !asLoaded)
+        order = RowSorter(store, sortKeys).sorted(rows);
 
     beginResetModel();
     if (!sortKept)
@@ -323,7 +329,10 @@ void Recordset::replace(ColumnStore store, std::vector<int> order, const QString
     m_sortKeys = std::move(sortKeys);
     m_baseKeys = keysIfAny(store.fieldNames(), m_baseOrder);
     m_store = std::move(store);
-    m_order.assign(std::move(order), m_store.recordCount());
+    if (asLoaded)
+        m_order.assignLoadedOrder(m_store.recordCount());
+    else
+        m_order.assign(std::move(order), m_store.recordCount());
     m_loadedRecords = m_store.recordCount();
     m_mergedRecords.clear();
     endResetModel();

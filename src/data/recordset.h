@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
 #include <vector>
 
 namespace Orvantel {
@@ -105,7 +106,9 @@ public:
     void merge(const QString &keyField, const ColumnStore &changedRows, const QList<qint64> &keys);
 
 private:
-    void applyOrder(std::vector<int> records);
+    /// Shows records in this order (the loaded order when there is none), keeping
+    /// persistent indexes on their records.
+    void applyOrder(std::optional<std::vector<int>> records);
     /// The live records in the order of the result as loaded, merged rows placed by the
     /// base order.
     std::vector<int> loadedOrder() const;

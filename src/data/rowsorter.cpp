@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numeric>
 
 namespace Orvantel {
 
@@ -162,15 +161,14 @@ public:
 
     int recordCount() const { return m_store.recordCount(); }
 
-    std::vector<int> sorted(std::vector<int> records)
+    /// records, or the first count records when records is null.
+    std::vector<int> sorted(const int *records, std::size_t count)
     {
-        const std::size_t rows = records.size();
-        if (m_keys.empty() || rows < 2)
-            return records;
-        std::vector<SortEntry> entries(rows);
-        for (std::size_t row = 0; row < rows; ++row)
-            entries[row].bookmark = std::uint32_t(records[row]);
-        m_work.push_back({entries.data(), entries.data() + rows, 0, 0, false});
+        std::vector<SortEntry> entries(count);
+        for (std::size_t row = 0; row < count; ++row)
+            entries[row].bookmark = std::uint32_t(records ? records[row] : int(row));
+        if (!m_keys.empty() && count > 1)
+            m_work.push_back({entries.data(), entries.data() + count, 0, 0, false});
         while (!m_work.empty()) {
             const Run run = m_work.back();
             m_work.pop_back();
@@ -179,9 +177,10 @@ public:
             else
                 sortRun(run);
         }
-        for (std::size_t row = 0; row < rows; ++row)
-            records[row] = int(entries[row].bookmark);
-        return records;
+        std::vector<int> order(count);
+        for (std::size_t row = 0; row < count; ++row)
+            order[row] = int(entries[row].bookmark);
+        return order;
     }
 
 private:
@@ -352,16 +351,15 @@ RowSorter::RowSorter(const ColumnStore &store, std::vector<SortKey> keys)
 
 RowSorter::~RowSorter() = default;
 
-std::vector<int> RowSorter::sorted(std::vector<int> records)
+std::vector<int> RowSorter::sorted(const std::vector<int> &records)
 {
-    return d->sorted(std::move(records));
+    return d->sorted(records.data(), records.size());
 }
 
-std::vector<int> RowSorter::sorted()
+std::vector<int> RowSorter::sorted(int records)
 {
-    std::vector<int> all(std::size_t(d->recordCount()));
-    std::iota(all.begin(), all.end(), 0);
-    return d->sorted(std::move(all));
+    const int count = records < 0 ? d->recordCount() : std::min(records, d->recordCount());
+    return d->sorted(nullptr, std::size_t(count));
 }
 
 std::vector<SortKey> parseSortKeys(const QStringList &names, const QString &sort)

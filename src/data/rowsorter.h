@@ -39,9 +39,10 @@ public:
     RowSorter &operator=(const RowSorter &) = delete;
 
     /// records (record numbers of the store), sorted.
-    std::vector<int> sorted(std::vector<int> records);
-    /// Every record of the store, sorted; ties in the loaded order.
-    std::vector<int> sorted();
+    std::vector<int> sorted(const std::vector<int> &records);
+    /// The first records of the store (all of them by default), sorted; ties in the loaded
+    /// order.
+    std::vector<int> sorted(int records = -1);
 
 private:
     class Private;
