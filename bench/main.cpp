@@ -33,6 +33,7 @@ const std::vector<ScenarioEntry> &scenarioTable()
             {QStringLiteral("refresh-postgresql"), false, true, &Scenarios::refreshPostgresql},
             {QStringLiteral("sort"), true, false, &Scenarios::sort},
             {QStringLiteral("timed-refresh"), true, false, &Scenarios::timedRefresh},
+            {QStringLiteral("merge"), true, false, &Scenarios::merge},
             {QStringLiteral("memory"), true, false, &Scenarios::memory},
             {QStringLiteral("startup"), false, false, &Scenarios::startUp},
     };

@@ -6,6 +6,8 @@
 
 #include "workordersgrid.h"
 #include "workordersgrid_p.h"
+#include "columnstore.h"
+#include "database.h"
 #include "datasource.h"
 #include "recordset.h"
 #include "workorderqueries.h"
@@ -298,6 +300,95 @@ void Scenarios::timedRefresh()
     c.checkPassed = failure.isEmpty();
     c.note = failure;
     m_report.add(c);
+}
+
+void Scenarios::merge()
+{
+    constexpr int Merges = 101;
+    std::unique_ptr<WorkOrdersGrid> grid = connectedGrid(Server::sqlite(m_setup.sqlitePath));
+    WorkOrdersGridPrivate *d = WorkOrdersGridPrivate::get(grid.get());
+    std::vector<double> refresh;
+    for (int i = 0; i < m_setup.repetitions; ++i)
+        refresh.push_back(elapsedMs([&] { refreshOrThrow(*grid); }));
+    Recordset *rs = d->Adodc1->recordset();
+    Database *db = d->Adodc1->database();
+    const QString key = QStringLiteral("WO_Nbr");
+    const QString sortField = QStringLiteral("AssetCode");
+    // The statement delivers the newest first; the sort is the one a header click makes.
+    rs->setBaseOrder(QStringLiteral("WO_Nbr DESC"));
+    rs->setSort(sortField);
+    const int rows = rs->rowCount();
+    if (rows < 1000)
+        throw Failure(QStringLiteral("too few work orders to merge into: %1").arg(rows));
+    const int keyField = rs->fieldIndex(key);
+    const int sortColumn = rs->fieldIndex(sortField);
+
+    // A work order's row as the statement reads it, with some fields written over:
+    // "? AS Field" for each name in overrides, bound in order before the WO_Nbr.
+    const auto changedRow = [&](qint64 number, const QStringList &overrides, QVariantList values) {
+        QStringList select;
+        for (int f = 0; f < rs->fieldCount(); ++f)
+            select << (overrides.contains(rs->fieldName(f)) ? QStringLiteral("? AS ") + rs->fieldName(f)
+                                                            : rs->fieldName(f));
+        values << number;
+        return db->load(Statement(QStringLiteral("SELECT %1 FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr = ?")
+                                          .arg(select.join(QStringLiteral(", "))),
+                                  values));
+    };
+    const auto checkRows = [&](const char *after, int expected) {
+        if (rs->rowCount() != expected)
+            throw Failure(QStringLiteral("%1 rows after %2, not %3")
+                                  .arg(rs->rowCount())
+                                  .arg(QLatin1String(after))
+                                  .arg(expected));
+    };
+
+    // An update that moves a work order from one end of the sort to the other and back.
+    const qint64 middle = rs->value(rows / 2, keyField).toLongLong();
+    const ColumnStore toFirst = changedRow(middle, {sortField}, {rs->text(0, sortColumn)});
+    const ColumnStore toLast = changedRow(middle, {sortField}, {rs->text(rows - 1, sortColumn)});
+    std::vector<double> moves;
+    for (int i = 0; i < Merges; ++i)
+        moves.push_back(elapsedMs([&] { rs->merge(key, i % 2 ? toFirst : toLast, {middle}); }));
+    checkRows("the updates", rows);
+
+    // The newest work order deleted, then back.
+    const qint64 newest = rs->value(rs->rowOfBookmark(0), keyField).toLongLong();
+    const ColumnStore newestRow = changedRow(newest, {}, {});
+    const ColumnStore none = changedRow(-1, {}, {});
+    std::vector<double> removals, inserts;
+    for (int i = 0; i < Merges; ++i) {
+        removals.push_back(elapsedMs([&] { rs->merge(key, none, {newest}); }));
+        inserts.push_back(elapsedMs([&] { rs->merge(key, newestRow, {newest}); }));
+    }
+    checkRows("the deletes and inserts", rows);
+
+    // New work orders into a full grid: each pushes the oldest one out.
+    rs->setRowLimit(rows);
+    std::vector<ColumnStore> newOrders;
+    for (int i = 1; i <= Merges; ++i)
+        newOrders.push_back(changedRow(newest, {key}, {newest + i}));
+    std::vector<double> full;
+    for (int i = 0; i < Merges; ++i)
+        full.push_back(elapsedMs([&] { rs->merge(key, newOrders[std::size_t(i)], {newest + i + 1}); }));
+    checkRows("new work orders into a full grid", rows);
+
+    const auto add = [&](const QString &what, const std::vector<double> &ours) {
+        Comparison c = ratioComparison(QStringLiteral("merge/%1 vs refresh").arg(what), ours, refresh,
+                                       std::numeric_limits<double>::quiet_NaN());
+        c.check = QStringLiteral("<= 5 ms");
+        c.checkPassed = median(ours) <= 5.0;
+        c.note = QStringLiteral("%1 rows sorted by %2; %3 merges, slowest %4 ms")
+                         .arg(rows)
+                         .arg(sortField)
+                         .arg(ours.size())
+                         .arg(*std::max_element(ours.begin(), ours.end()), 0, 'f', 2);
+        m_report.add(c);
+    };
+    add(QStringLiteral("update moving across the sort"), moves);
+    add(QStringLiteral("deleted work order"), removals);
+    add(QStringLiteral("new work order"), inserts);
+    add(QStringLiteral("new work order, full grid"), full);
 }
 
 void Scenarios::memory()

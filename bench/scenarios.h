@@ -41,6 +41,10 @@ public:
     /// A timer tick's refresh while a sort is in force: the time the UI thread is
     /// blocked, and whether the current work order and the scroll position survive.
     void timedRefresh();
+    /// Merging one changed work order into every work order shown with a sort in force,
+    /// as a change notification does: the time the UI thread spends in Recordset::merge
+    /// (the views attached), against a refresh of everything.
+    void merge();
     /// Peak memory growth of loading every work order, against the result's text size.
     void memory();
     /// Creating the control until its first frame is drawn, against a QTableView on a

@@ -5,6 +5,7 @@
 #include "configdir.h"
 #include "connectionstring.h"
 #include "controlerror.h"
+#include "loaders.h"
 #include "recordset.h"
 
 #include <QDir>
@@ -304,7 +305,7 @@ QSqlDatabase Database::database() const
     return QSqlDatabase::database(m_connectionName, false);
 }
 
-void Database::load(const Statement &statement, Recordset &recordset)
+ColumnStore Database::load(const Statement &statement, int rowLimit)
 {
     open();
     QSqlDatabase db = database();
@@ -314,8 +315,7 @@ void Database::load(const Statement &statement, Recordset &recordset)
         sqlite3 *connection = nullptr;
         if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
             connection = *static_cast<sqlite3 *const *>(handle.constData());
-        recordset.loadSqlite(connection, statement);
-        return;
+        return loadSqlite(connection, statement, rowLimit);
     }
     case Backend::PostgreSql:
         // Qt registers the handle's type under its struct name ("pg_conn*") or, in some
@@ -326,8 +326,7 @@ void Database::load(const Statement &statement, Recordset &recordset)
             throw ControlError(ControlError::DatabaseFailure,
                                QStringLiteral("The PostgreSQL driver does not give its connection handle"));
         }
-        recordset.loadPostgres(*static_cast<PGconn *const *>(handle.constData()), statement);
-        return;
+        return loadPostgres(*static_cast<PGconn *const *>(handle.constData()), statement, rowLimit);
     case Backend::SqlServer:
         break;
     }
@@ -339,13 +338,17 @@ void Database::load(const Statement &statement, Recordset &recordset)
         query.addBindValue(value);
     if (!query.exec())
         throw ControlError::fromSqlError(query.lastError());
-    recordset.load(query);
+    return loadQuery(query, rowLimit);
+}
+
+void Database::load(const Statement &statement, Recordset &recordset)
+{
+    recordset.replace(load(statement, recordset.rowLimit()));
 }
 
 void Database::execute(const Statement &statement)
 {
-    Recordset result;
-    load(statement, result);
+    load(statement);
 }
 
 } // namespace Orvantel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "columnstore.h"
 #include "sqldialect.h"
 
 #include <QSqlDatabase>
@@ -56,10 +57,14 @@ public:
     Backend backend() const { return m_target.backend; }
     SqlDialect dialect() const { return SqlDialect(m_target.backend); }
 
-    /// Runs a statement and replaces recordset's rows with its result, opening the
-    /// connection first when needed. The values are bound by the engine's own binding and
-    /// never enter the text: sqlite3_bind_* on SQLite, libpq parameters on PostgreSQL,
-    /// QSqlQuery placeholders (ODBC parameters, Unicode text) on SQL Server.
+    /// Runs a statement and returns its rows (the first rowLimit of them), opening the
+    /// connection first when needed, through the engine's loader (loaders.h). The values
+    /// are bound by the engine's own binding and never enter the text: sqlite3_bind_* on
+    /// SQLite, libpq parameters on PostgreSQL, QSqlQuery placeholders (ODBC parameters,
+    /// Unicode text) on SQL Server. Like the connection, for the thread that opened it.
+    /// Throws ControlError on failure.
+    ColumnStore load(const Statement &statement, int rowLimit = NoRowLimit);
+    /// The same, shown in recordset (at most its row limit) in one model reset.
     /// Throws ControlError on failure, leaving recordset as it was.
     void load(const Statement &statement, Recordset &recordset);
 

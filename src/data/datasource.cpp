@@ -93,9 +93,10 @@ Statement DataSource::recordSource() const
     return d->recordSource;
 }
 
-void DataSource::setRecordSource(const Statement &statement)
+void DataSource::setRecordSource(const Statement &statement, const QString &baseOrder)
 {
     d->recordSource = statement;
+    d->recordset->setBaseOrder(baseOrder);
 }
 
 SqlDialect DataSource::dialect() const

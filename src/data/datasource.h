@@ -32,7 +32,10 @@ public:
 
     /// The statement refresh() runs: SQL text and the values bound to it.
     Statement recordSource() const;
-    void setRecordSource(const Statement &statement);
+    /// baseOrder is the order the statement delivers its rows in (its ORDER BY as a sort
+    /// text, e.g. "WO_Nbr DESC"; empty when it has none): the recordset places rows
+    /// merged into it by that order (Recordset::setBaseOrder()).
+    void setRecordSource(const Statement &statement, const QString &baseOrder = QString());
 
     /// The dialect of the database the connection string leads to (known without
     /// connecting), for building the record source.

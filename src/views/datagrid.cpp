@@ -7,85 +7,186 @@
 
 #include "controlerror.h"
 #include "datasource.h"
+#include "layout.h"
 #include "recordset.h"
 
 #include <QDateTime>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QPersistentModelIndex>
 
 #include <algorithm>
-#include <cmath>
+#include <array>
+#include <optional>
 
 namespace Orvantel {
 
-namespace {
-int twipsToPixels(int twips)
-{
-    return int(std::lround(twips / 15.0));
-}
-} // namespace
+static_assert(int(DataGrid::CellStyleRole) != int(Recordset::BookmarkRole));
 
-/// Maps the grid's fixed columns onto the fields of the recordset it shows. Rows are the
-/// recordset's rows in its current order; a recordset sort moves persistent indexes
-/// (the current row among them) with their bookmarks.
-class DataGrid::GridModel : public QAbstractTableModel
+/// The grid's columns over the fields of the recordset it shows: a column proxy in the
+/// manner of KDE's KRearrangeColumnsProxyModel. Rows are the recordset's rows, and their
+/// inserts, removals, moves and persistent indexes (the current row, the selection) are
+/// left to QIdentityProxyModel: the recordset keeps them on their records through sorts
+/// and merges already, so nothing is remapped here.
+class DataGrid::ColumnModel : public QIdentityProxyModel
 {
 public:
-    explicit GridModel(DataGrid *grid) : QAbstractTableModel(grid), m_grid(grid) {}
+    explicit ColumnModel(DataGrid *grid)
+        : QIdentityProxyModel(grid)
+        , m_grid(grid)
+    {}
 
     void setRecordset(Recordset *recordset)
     {
-        beginResetModel();
-        for (const auto &c : m_connections)
+        for (const auto &c : std::as_const(m_connections))
             disconnect(c);
         m_connections.clear();
         m_recordset = recordset;
+        remap(); // before the base class's reset ends
         if (recordset) {
-            m_connections << connect(recordset, &QAbstractItemModel::modelAboutToBeReset, this,
-                                     [this] { beginResetModel(); });
-            m_connections << connect(recordset, &QAbstractItemModel::modelReset, this, [this] {
-                resolveFields();
-                endResetModel();
-            });
-            m_connections << connect(recordset, &QAbstractItemModel::layoutAboutToBeChanged, this,
-                                     [this] { aboutToReorder(); });
-            m_connections << connect(recordset, &QAbstractItemModel::layoutChanged, this, [this] { reordered(); });
+            // Ahead of the base class's own connection, so that a new result's fields are
+            // mapped before views hear of the reset. A recordset changes its fields only so.
+            m_connections << connect(recordset, &QAbstractItemModel::modelReset, this, [this] { remap(); });
         }
-        resolveFields();
-        endResetModel();
+        setSourceModel(recordset);
+        if (recordset) {
+            // The base class would announce a change of source columns as a change of the
+            // columns with the same numbers here.
+            disconnect(recordset, &QAbstractItemModel::dataChanged, this, nullptr);
+            disconnect(recordset, &QAbstractItemModel::headerDataChanged, this, nullptr);
+            m_connections << connect(recordset, &QAbstractItemModel::dataChanged, this, &ColumnModel::rowsChanged);
+        }
     }
 
     void columnsReplaced()
     {
         beginResetModel();
-        resolveFields();
+        remap();
         endResetModel();
     }
 
     void captionChanged(int column) { Q_EMIT headerDataChanged(Qt::Horizontal, column, column); }
 
     Recordset *recordset() const { return m_recordset; }
-    int field(int column) const
-    {
-        return column >= 0 && column < int(m_fields.size()) ? m_fields[size_t(column)] : -1;
-    }
-
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override
-    {
-        if (parent.isValid() || !m_recordset)
-            return 0;
-        return std::min(m_recordset->rowCount(), DataGrid::MaxRows);
-    }
+    int field(int column) const { return column >= 0 && column < int(m_fields.size()) ? m_fields[size_t(column)] : -1; }
 
     int columnCount(const QModelIndex &parent = QModelIndex()) const override
     {
         return parent.isValid() ? 0 : int(m_grid->m_columns.size());
     }
 
+    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override
+    {
+        return hasIndex(row, column, parent) ? createIndex(row, column) : QModelIndex();
+    }
+
+    QModelIndex parent(const QModelIndex &) const override { return {}; }
+
+    QModelIndex sibling(int row, int column, const QModelIndex &index) const override
+    {
+        return index.isValid() ? this->index(row, column) : QModelIndex();
+    }
+
+    QModelIndex mapToSource(const QModelIndex &proxyIndex) const override
+    {
+        if (!proxyIndex.isValid() || !m_recordset || size_t(proxyIndex.column()) >= m_sourceColumns.size())
+            return {};
+        return m_recordset->index(proxyIndex.row(), m_sourceColumns[size_t(proxyIndex.column())]);
+    }
+
+    QModelIndex mapFromSource(const QModelIndex &sourceIndex) const override
+    {
+        if (!sourceIndex.isValid() || size_t(sourceIndex.column()) >= m_proxyColumns.size())
+            return {};
+        const int column = m_proxyColumns[size_t(sourceIndex.column())];
+        return column < 0 ? QModelIndex() : createIndex(sourceIndex.row(), column);
+    }
+
+    /// Sorting is the control's business (Recordset::setSort()); the base class would
+    /// pass the column on unmapped.
+    void sort(int, Qt::SortOrder) override {}
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal) {
+            if (role == Qt::DisplayRole && section >= 0 && section < int(m_grid->m_columns.size()))
+                return m_grid->m_columns[size_t(section)]->caption();
+            return {};
+        }
+        return {}; // the record selector draws no numbers
+    }
+
     QVariant data(const QModelIndex &index, int role) const override
     {
-        if (!m_recordset || !index.isValid())
+        if (!m_recordset || !checkIndex(index, CheckIndexOption::IndexIsValid))
             return {};
+        if (isStyleRole(role))
+            return styleData(cellStyle(index), role);
+        return cellData(index, role);
+    }
+
+    /// A request for several style roles works the style out once.
+    void multiData(const QModelIndex &index, QModelRoleDataSpan roleDataSpan) const override
+    {
+        if (!m_recordset || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
+            for (QModelRoleData &roleData : roleDataSpan)
+                roleData.clearData();
+            return;
+        }
+        std::optional<CellStyle> style;
+        for (QModelRoleData &roleData : roleDataSpan) {
+            if (isStyleRole(roleData.role())) {
+                if (!style)
+                    style = cellStyle(index);
+                roleData.setData(styleData(*style, roleData.role()));
+            } else {
+                roleData.setData(cellData(index, roleData.role()));
+            }
+        }
+    }
+
+    /// The roles this model answers, in one request (the base class would ask the
+    /// recordset's cell, which an unbound column does not show).
+    QMap<int, QVariant> itemData(const QModelIndex &index) const override
+    {
+        std::array<QModelRoleData, 6> roles {QModelRoleData(Qt::DisplayRole),    QModelRoleData(Qt::ToolTipRole),
+                                             QModelRoleData(Qt::EditRole),       QModelRoleData(Qt::BackgroundRole),
+                                             QModelRoleData(Qt::ForegroundRole), QModelRoleData(CellStyleRole)};
+        multiData(index, roles);
+        QMap<int, QVariant> values;
+        for (const QModelRoleData &roleData : roles) {
+            if (roleData.data().isValid())
+                values.insert(roleData.role(), roleData.data());
+        }
+        return values;
+    }
+
+private:
+    static bool isStyleRole(int role)
+    {
+        return role == CellStyleRole || role == Qt::BackgroundRole || role == Qt::ForegroundRole;
+    }
+
+    /// What the grid's handlers make of the cell: one FetchCellStyle, for a column that
+    /// asks for it.
+    CellStyle cellStyle(const QModelIndex &index) const
+    {
+        CellStyle style;
+        if (m_grid->m_columns[size_t(index.column())]->fetchStyle())
+            Q_EMIT m_grid->FetchCellStyle(m_recordset->bookmark(index.row()), index.column(), &style);
+        return style;
+    }
+
+    QVariant styleData(const CellStyle &style, int role) const
+    {
+        if (role == CellStyleRole)
+            return style.foreground.isValid() || style.background.isValid() ? QVariant::fromValue(style) : QVariant();
+        const QColor &c = role == Qt::BackgroundRole ? style.background : style.foreground;
+        return c.isValid() ? QVariant(c) : QVariant();
+    }
+
+    QVariant cellData(const QModelIndex &index, int role) const
+    {
         const int f = field(index.column());
         switch (role) {
         case Qt::DisplayRole: {
@@ -114,16 +215,6 @@ public:
             return shownCellText(m_recordset->text(index.row(), f));
         case Qt::EditRole:
             return f < 0 ? QVariant() : m_recordset->value(index.row(), f);
-        case Qt::BackgroundRole:
-        case Qt::ForegroundRole: {
-            const GridColumn *col = m_grid->m_columns[size_t(index.column())].get();
-            if (!col->fetchStyle())
-                return {};
-            CellStyle style;
-            Q_EMIT m_grid->FetchCellStyle(m_recordset->bookmark(index.row()), index.column(), &style);
-            const QColor &c = role == Qt::BackgroundRole ? style.background : style.foreground;
-            return c.isValid() ? QVariant(c) : QVariant();
-        }
         case Recordset::BookmarkRole:
             return m_recordset->bookmark(index.row());
         default:
@@ -131,73 +222,89 @@ public:
         }
     }
 
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    /// A change of source cells: the rows' cells in every column, since a style (and an
+    /// unbound column's) may follow any field of the row.
+    void rowsChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight)
     {
-        if (orientation == Qt::Horizontal) {
-            if (role == Qt::DisplayRole && section >= 0 && section < int(m_grid->m_columns.size()))
-                return m_grid->m_columns[size_t(section)]->caption();
-            return {};
+        if (!topLeft.isValid() || !bottomRight.isValid() || columnCount() == 0)
+            return;
+        Q_EMIT dataChanged(index(topLeft.row(), 0), index(bottomRight.row(), columnCount() - 1));
+    }
+
+    /// Each grid column's field, and the source column it maps to.
+    ///
+    /// An unbound column (a button column, or a data field the result lacks) shows no data,
+    /// yet must map to a valid source index of its row: the base class keeps persistent
+    /// indexes (the selection's corners, the current cell) on their rows across a sort by
+    /// mapping them to source indexes and back. It takes a field no other column shows, so
+    /// that the way back leads to it again; where every field is shown, the field of the
+    /// nearest bound column on its left (else on its right), so that its indexes stay on
+    /// their rows but come back in that column.
+    void remap()
+    {
+        const int columns = int(m_grid->m_columns.size());
+        const int fields = m_recordset ? m_recordset->fieldCount() : 0;
+        m_fields.assign(size_t(columns), -1);
+        std::vector<bool> shown(size_t(fields), false);
+        for (int c = 0; c < columns; ++c) {
+            const QString name = m_grid->m_columns[size_t(c)]->dataField();
+            const int f = m_recordset && !name.isEmpty() ? m_recordset->fieldIndex(name) : -1;
+            m_fields[size_t(c)] = f;
+            if (f >= 0)
+                shown[size_t(f)] = true;
         }
-        return {};  // the record selector draws no numbers
-    }
-
-    Qt::ItemFlags flags(const QModelIndex &index) const override
-    {
-        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-    }
-
-private:
-    void resolveFields()
-    {
-        m_fields.clear();
-        for (const auto &c : m_grid->m_columns) {
-            const QString name = c->dataField();
-            m_fields.push_back(m_recordset && !name.isEmpty() ? m_recordset->fieldIndex(name) : -1);
+        m_sourceColumns = m_fields;
+        int spare = 0;
+        for (int c = 0; c < columns; ++c) {
+            if (m_fields[size_t(c)] >= 0 || fields == 0)
+                continue;
+            while (spare < fields && shown[size_t(spare)])
+                ++spare;
+            if (spare < fields) {
+                shown[size_t(spare)] = true;
+                m_sourceColumns[size_t(c)] = spare;
+                continue;
+            }
+            int near = -1;
+            for (int left = c - 1; left >= 0 && near < 0; --left)
+                near = m_fields[size_t(left)];
+            for (int right = c + 1; right < columns && near < 0; ++right)
+                near = m_fields[size_t(right)];
+            m_sourceColumns[size_t(c)] = std::max(near, 0);
         }
-    }
-
-    void aboutToReorder()
-    {
-        Q_EMIT layoutAboutToBeChanged();
-        m_saved = persistentIndexList();
-        m_savedBookmarks.clear();
-        for (const QModelIndex &i : std::as_const(m_saved))
-            m_savedBookmarks.push_back(i.isValid() ? m_recordset->bookmark(i.row()) : -1);
-    }
-
-    void reordered()
-    {
-        for (int i = 0; i < m_saved.size(); ++i) {
-            const int row = m_savedBookmarks[size_t(i)] < 0 ? -1 : m_recordset->rowOfBookmark(m_savedBookmarks[size_t(i)]);
-            const QModelIndex from = m_saved.at(i);
-            changePersistentIndex(from, row < 0 || row >= rowCount() ? QModelIndex() : index(row, from.column()));
+        m_proxyColumns.assign(size_t(fields), -1);
+        for (int c = columns - 1; c >= 0; --c) {
+            if (m_sourceColumns[size_t(c)] >= 0)
+                m_proxyColumns[size_t(m_sourceColumns[size_t(c)])] = c;
         }
-        m_saved.clear();
-        m_savedBookmarks.clear();
-        Q_EMIT layoutChanged();
     }
 
     DataGrid *m_grid;
     Recordset *m_recordset = nullptr;
+    /// Grid column -> field shown, -1 when unbound.
     std::vector<int> m_fields;
+    /// Grid column -> source column; -1 only while the result has no fields.
+    std::vector<int> m_sourceColumns;
+    /// Source column -> the first grid column mapped to it, -1 for none.
+    std::vector<int> m_proxyColumns;
     QList<QMetaObject::Connection> m_connections;
-    QModelIndexList m_saved;
-    std::vector<int> m_savedBookmarks;
 };
 
-GridColumn::GridColumn(DataGrid *grid, int index, const ColumnSpec &design)
-    : m_grid(grid), m_index(index), m_spec(design), m_widthTwips(design.widthTwips)
-{
-}
+GridColumn::GridColumn(DataGrid *grid, int index, const ColumnDesign &design)
+    : m_grid(grid)
+    , m_index(index)
+    , m_design(design)
+    , m_widthTwips(design.widthTwips)
+{}
 
 QString GridColumn::caption() const
 {
-    return m_spec.caption;
+    return m_design.caption;
 }
 
 void GridColumn::setCaption(const QString &caption)
 {
-    m_spec.caption = caption;
+    m_design.caption = caption;
     m_grid->m_model->captionChanged(m_index);
 }
 
@@ -244,7 +351,9 @@ QVariant GridColumn::valueAt(int bookmark) const
     return rs->value(row, f);
 }
 
-DataGrid::DataGrid(QWidget *parent) : QTableView(parent), m_model(new GridModel(this))
+DataGrid::DataGrid(QWidget *parent)
+    : QTableView(parent)
+    , m_model(new ColumnModel(this))
 {
     setVerticalHeader(new RecordSelector(this));
     setModel(m_model);
@@ -283,12 +392,12 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent), m_model(new GridModel(
 
 DataGrid::~DataGrid() = default;
 
-void DataGrid::setColumns(const std::vector<ColumnSpec> &columns)
+void DataGrid::setColumns(const std::vector<ColumnDesign> &columns)
 {
     for (int i = 0; i < int(m_columns.size()); ++i)
         setItemDelegateForColumn(i, nullptr);
     m_columns.clear();
-    for (const ColumnSpec &design : columns)
+    for (const ColumnDesign &design : columns)
         m_columns.push_back(std::unique_ptr<GridColumn>(new GridColumn(this, int(m_columns.size()), design)));
     m_model->columnsReplaced();
     for (int i = 0; i < int(m_columns.size()); ++i) {
@@ -341,13 +450,10 @@ GridColumn *DataGrid::column(const QString &name) const
 
 void DataGrid::setDataSource(DataSource *source)
 {
-    m_source = source;
-    m_model->setRecordset(source ? source->recordset() : nullptr);
-}
-
-DataSource *DataGrid::dataSource() const
-{
-    return m_source;
+    Recordset *recordset = source ? source->recordset() : nullptr;
+    if (recordset)
+        recordset->setRowLimit(MaxRows);
+    m_model->setRecordset(recordset);
 }
 
 Recordset *DataGrid::recordset() const

@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include <QColor>
 #include <QTableView>
 #include <QVariant>
@@ -21,12 +20,12 @@ struct CellStyle
     QColor background;
 };
 
-/// What a grid column is made of when the grid is set up.
-struct ColumnSpec
+/// The design of a grid column: what it is made of when the grid is set up.
+struct ColumnDesign
 {
     QString caption;
-    QString dataField;   ///< empty for an unbound column (a button column)
-    int widthTwips = 0;  ///< 15 twips are one logical pixel
+    QString dataField; ///< empty for an unbound column (a button column)
+    int widthTwips = 0; ///< 15 twips are one logical pixel
     bool button = false; ///< shows a push button "..." in every row
     /// For a date-time column: how a value such as "2026-03-05 14:30:00" is shown
     /// (QDateTime format, e.g. "yyyy-MM-dd"); the tooltip and sorting keep the full value.
@@ -44,12 +43,12 @@ public:
     void setWidth(int twips);
     bool isVisible() const;
     void setVisible(bool visible);
-    QString dataField() const { return m_spec.dataField; }
+    QString dataField() const { return m_design.dataField; }
     /// A text the control keeps on the column (the header-click sort direction).
     QString defaultValue() const { return m_defaultValue; }
     void setDefaultValue(const QString &value) { m_defaultValue = value; }
-    bool isButton() const { return m_spec.button; }
-    QString dateFormat() const { return m_spec.dateFormat; }
+    bool isButton() const { return m_design.button; }
+    QString dateFormat() const { return m_design.dateFormat; }
     /// Whether FetchCellStyle is raised for this column's cells.
     bool fetchStyle() const { return m_fetchStyle; }
     void setFetchStyle(bool on);
@@ -61,11 +60,11 @@ public:
 
 private:
     friend class DataGrid;
-    GridColumn(DataGrid *grid, int index, const ColumnSpec &design);
+    GridColumn(DataGrid *grid, int index, const ColumnDesign &design);
 
     DataGrid *m_grid;
     int m_index;
-    ColumnSpec m_spec;
+    ColumnDesign m_design;
     int m_widthTwips;
     QString m_defaultValue;
     bool m_fetchStyle = false;
@@ -80,13 +79,21 @@ class DataGrid : public QTableView
 {
     Q_OBJECT
 public:
+    /// The most rows a grid holds: the recordset it shows stops there.
     static constexpr int MaxRows = 250000;
+
+    enum Role {
+        /// A cell's whole CellStyle (worked out once per request), in the grid's model; invalid
+        /// for a column without fetchStyle(). Qt::BackgroundRole and Qt::ForegroundRole
+        /// answer one colour each. (Recordset::BookmarkRole gives a row's bookmark.)
+        CellStyleRole = Qt::UserRole + 2,
+    };
 
     explicit DataGrid(QWidget *parent = nullptr);
     ~DataGrid() override;
 
     /// Replaces the columns.
-    void setColumns(const std::vector<ColumnSpec> &columns);
+    void setColumns(const std::vector<ColumnDesign> &columns);
     int columnCount() const;
     /// The column at index; throws ControlError for an index out of range.
     GridColumn *column(int index) const;
@@ -96,9 +103,9 @@ public:
     /// Like column(name) but returns null instead of throwing.
     GridColumn *findColumn(const QString &name) const;
 
-    /// Shows the rows of source's recordset (the grid follows its refreshes and sorts).
+    /// Shows the rows of source's recordset (the grid follows its refreshes, sorts and
+    /// merges) and limits it to MaxRows rows.
     void setDataSource(DataSource *source);
-    DataSource *dataSource() const;
     Recordset *recordset() const;
 
     /// Rows shown (the recordset's rows, at most MaxRows).
@@ -123,11 +130,10 @@ Q_SIGNALS:
 
 private:
     friend class GridColumn;
-    class GridModel;
+    class ColumnModel;
     void applyColumnWidth(int index);
 
-    GridModel *m_model;
-    DataSource *m_source = nullptr;
+    ColumnModel *m_model;
     std::vector<std::unique_ptr<GridColumn>> m_columns;
 };
 

@@ -2,7 +2,7 @@
 
 namespace Orvantel {
 
-std::vector<ColumnSpec> workOrderColumns()
+std::vector<ColumnDesign> workOrderColumns()
 {
     return {
         {QStringLiteral("WO #"), QStringLiteral("wo_nbr"), 750},
@@ -17,7 +17,7 @@ std::vector<ColumnSpec> workOrderColumns()
     };
 }
 
-std::vector<ColumnSpec> linkedFileColumns()
+std::vector<ColumnDesign> linkedFileColumns()
 {
     return {
         {QStringLiteral("Type"), QStringLiteral("DocType"), 2160},

@@ -28,9 +28,9 @@ enum LinkedFileColumn {
 };
 
 /// The work-order grid's nine columns as the grid starts (widths in twips).
-std::vector<ColumnSpec> workOrderColumns();
+std::vector<ColumnDesign> workOrderColumns();
 
 /// The linked-files grid's four columns; the last is the "..." button column.
-std::vector<ColumnSpec> linkedFileColumns();
+std::vector<ColumnDesign> linkedFileColumns();
 
 } // namespace Orvantel

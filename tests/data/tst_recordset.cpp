@@ -1,7 +1,10 @@
+#include "columnstore.h"
 #include "connectionstring.h"
 #include "controlerror.h"
 #include "database.h"
+#include "loaders.h"
 #include "recordset.h"
+#include "rowsorter.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -15,6 +18,7 @@
 #include <algorithm>
 #include <memory>
 #include <numeric>
+#include <thread>
 
 using namespace Orvantel;
 
@@ -50,8 +54,25 @@ private Q_SLOTS:
     void postgresLoadsTypes();
     void postgresMatchesGenericPathOnWorkOrders();
 
+    void mergePlacesRowsAndAnnouncesOnlyThem_data();
+    void mergePlacesRowsAndAnnouncesOnlyThem();
+    void mergeRefusesRowsOfAnotherShape_data();
+    void mergeRefusesRowsOfAnotherShape();
+    void loadersStopAtTheRowLimit_data();
+    void loadersStopAtTheRowLimit();
+    void rowLimitKeepsTheRowsDeliveredFirst();
+    void replaceTakesAnOrderMadeOnAWorkerThread_data();
+    void replaceTakesAnOrderMadeOnAWorkerThread();
+
 private:
+    ColumnStore store(Loader loader, const Statement &statement, int rowLimit = NoRowLimit);
     void load(Loader loader, const Statement &statement);
+    /// Rows like those of Items, one per "(id, 'code')" in values (none when empty), with
+    /// the name "merged".
+    ColumnStore changedRows(const QString &values);
+    /// Describes each change the model announces, as "inserted 3", "moved 0 to 5" (the
+    /// row it ends on), "removed 4-5", "changed 2", "reset", "layout".
+    QStringList *recordSignals();
     QList<qint64> ids() const;
     /// The PostgreSQL test database (the demo plant), made on first use.
     QSqlDatabase postgres();
@@ -62,9 +83,12 @@ private:
     QString m_pgName;
     std::unique_ptr<Recordset> m_model;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
+    QStringList m_signals;
 };
 
 static const QString Items = u"SELECT id, code, qty, name, grp, mixed FROM items ORDER BY id"_qs;
+/// Items as a record source that delivers the newest first, as the work orders come.
+static const QString ItemsNewestFirst = u"SELECT id, code, qty, name, grp, mixed FROM items ORDER BY id DESC"_qs;
 
 void tst_Recordset::initTestCase()
 {
@@ -101,19 +125,59 @@ void tst_Recordset::cleanupTestCase()
         TestSupport::PgServer::dropDatabase(m_pgName);
 }
 
-void tst_Recordset::load(Loader loader, const Statement &statement)
+ColumnStore tst_Recordset::store(Loader loader, const Statement &statement, int rowLimit)
 {
     if (loader == Loader::Sqlite) {
-        m_model->loadSqlite(*static_cast<sqlite3 *const *>(m_sqlite->database().driver()->handle().constData()),
-                            statement);
-    } else if (loader == Loader::Postgres) {
-        m_model->loadPostgres(*static_cast<PGconn *const *>(postgres().driver()->handle().constData()), statement);
-    } else {
-        QSqlQuery query(m_sqlite->database());
-        query.setForwardOnly(true);
-        query.exec(statement.sql);
-        m_model->load(query);
+        return loadSqlite(*static_cast<sqlite3 *const *>(m_sqlite->database().driver()->handle().constData()),
+                          statement, rowLimit);
     }
+    if (loader == Loader::Postgres)
+        return loadPostgres(*static_cast<PGconn *const *>(postgres().driver()->handle().constData()), statement,
+                            rowLimit);
+    QSqlQuery query(m_sqlite->database());
+    query.setForwardOnly(true);
+    query.exec(statement.sql);
+    return loadQuery(query, rowLimit);
+}
+
+void tst_Recordset::load(Loader loader, const Statement &statement)
+{
+    m_model->replace(store(loader, statement));
+}
+
+ColumnStore tst_Recordset::changedRows(const QString &values)
+{
+    if (values.isEmpty())
+        return store(Loader::Sqlite, u"SELECT id, code, qty, name, grp, mixed FROM items WHERE 0"_qs);
+    return store(Loader::Sqlite,
+                 u"SELECT column1 AS id, column2 AS code, 1 AS qty, 'merged' AS name, 'x' AS grp, "
+                 "NULL AS mixed FROM (VALUES %1)"_qs.arg(values));
+}
+
+QStringList *tst_Recordset::recordSignals()
+{
+    m_signals.clear();
+    Recordset *model = m_model.get();
+    const auto rows = [](int first, int last) {
+        return first == last ? QString::number(first) : u"%1-%2"_qs.arg(first).arg(last);
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [=](const QModelIndex &, int first, int last) { m_signals << u"inserted "_qs + rows(first, last); });
+    connect(model, &QAbstractItemModel::rowsRemoved, this,
+            [=](const QModelIndex &, int first, int last) { m_signals << u"removed "_qs + rows(first, last); });
+    connect(model, &QAbstractItemModel::rowsMoved, this,
+            [=](const QModelIndex &, int start, int, const QModelIndex &, int before) {
+                m_signals << u"moved %1 to %2"_qs.arg(start).arg(before > start ? before - 1 : before);
+            });
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [=](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                QCOMPARE(topLeft.column(), 0);
+                QCOMPARE(bottomRight.column(), model->columnCount() - 1);
+                m_signals << u"changed "_qs + rows(topLeft.row(), bottomRight.row());
+            });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { m_signals << u"reset"_qs; });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { m_signals << u"layout"_qs; });
+    return &m_signals;
 }
 
 QSqlDatabase tst_Recordset::postgres()
@@ -266,11 +330,11 @@ void tst_Recordset::sortSurvivesTextsSharingALongStart_data()
     QTest::addColumn<QString>("sort");
     QTest::addColumn<QList<qint64>>("expected");
     // Each copy holds ids 10k+1..10k+5: prefix||'b', prefix||'a', prefix||'c', prefix, prefix||'B'.
-    QTest::addRow("4 MiB, ascending") << 4 * 1024 * 1024 << 1 << u"t"_qs << QList<qint64>{4, 2, 1, 5, 3};
-    QTest::addRow("4 MiB, descending") << 4 * 1024 * 1024 << 1 << u"t DESC"_qs << QList<qint64>{3, 1, 5, 2, 4};
+    QTest::addRow("4 MiB, ascending") << 4 * 1024 * 1024 << 1 << u"t"_qs << QList<qint64> {4, 2, 1, 5, 3};
+    QTest::addRow("4 MiB, descending") << 4 * 1024 * 1024 << 1 << u"t DESC"_qs << QList<qint64> {3, 1, 5, 2, 4};
     // Enough rows sharing the start for the radix passes; copies tie and keep their loaded order.
     QTest::addRow("64 KiB x 60, ascending")
-            << 64 * 1024 << 60 << u"t, id"_qs << QList<qint64>{4, 14, 24, 34, 44, 54, 64, 74, 84, 94};
+            << 64 * 1024 << 60 << u"t, id"_qs << QList<qint64> {4, 14, 24, 34, 44, 54, 64, 74, 84, 94};
 }
 
 void tst_Recordset::sortSurvivesTextsSharingALongStart()
@@ -442,7 +506,7 @@ void tst_Recordset::postgresMatchesGenericPathOnWorkOrders()
     QSqlQuery query(postgres());
     query.setForwardOnly(true);
     QVERIFY_SQL(query, exec(sql));
-    generic.load(query);
+    generic.replace(loadQuery(query));
     load(Loader::Postgres, sql);
 
     QVERIFY(m_model->rowCount() >= 1000);
@@ -456,6 +520,215 @@ void tst_Recordset::postgresMatchesGenericPathOnWorkOrders()
                 QFAIL(qPrintable(m_model->fieldName(field) + u" differs in row "_qs + QString::number(row)));
         }
     }
+}
+
+void tst_Recordset::mergePlacesRowsAndAnnouncesOnlyThem_data()
+{
+    QTest::addColumn<QString>("sort");
+    QTest::addColumn<QString>("changed"); // rows (id, 'code')
+    QTest::addColumn<QList<qint64>>("keys");
+    QTest::addColumn<QList<qint64>>("order");
+    QTest::addColumn<QStringList>("announced");
+
+    // Loaded newest first: 6 _z, 5 b, 4 C, 3 a, 2 A, 1 b. By code: 6, 3, 2, 5, 1, 4.
+    const QString code = u"code"_qs;
+    using Ids = QList<qint64>;
+    QTest::addRow("insert among equals, newest first")
+            << code << u"(7, 'b')"_qs << Ids {7} << Ids {6, 3, 2, 7, 5, 1, 4} << QStringList {u"inserted 3"_qs};
+    QTest::addRow("insert at the end") << code << u"(0, 'z')"_qs << Ids {0} << Ids {6, 3, 2, 5, 1, 4, 0}
+                                       << QStringList {u"inserted 6"_qs};
+    QTest::addRow("update keeping its place")
+            << code << u"(2, 'a')"_qs << Ids {2} << Ids {6, 3, 2, 5, 1, 4} << QStringList {u"changed 2"_qs};
+    QTest::addRow("update moving down") << code << u"(6, 'd')"_qs << Ids {6} << Ids {3, 2, 5, 1, 4, 6}
+                                        << QStringList {u"moved 0 to 5"_qs, u"changed 5"_qs};
+    QTest::addRow("update moving up") << code << u"(4, '0')"_qs << Ids {4} << Ids {4, 6, 3, 2, 5, 1}
+                                      << QStringList {u"moved 5 to 0"_qs, u"changed 0"_qs};
+    QTest::addRow("remove") << code << QString() << Ids {5} << Ids {6, 3, 2, 1, 4} << QStringList {u"removed 3"_qs};
+    QTest::addRow("remove, update and insert at once")
+            << code << u"(7, 'a'), (6, 'zz')"_qs << Ids {7, 6, 1} << Ids {7, 3, 2, 5, 4, 6}
+            << QStringList {u"removed 4"_qs, u"moved 0 to 4"_qs, u"changed 4"_qs, u"inserted 0"_qs};
+    QTest::addRow("key not there") << code << QString() << Ids {9} << Ids {6, 3, 2, 5, 1, 4} << QStringList();
+    QTest::addRow("changed row of a key not named")
+            << code << u"(8, 'b')"_qs << Ids {9} << Ids {6, 3, 2, 5, 1, 4} << QStringList();
+    QTest::addRow("two rows for one key")
+            << code << u"(7, 'a'), (7, 'zz')"_qs << Ids {7} << Ids {6, 7, 3, 2, 5, 1, 4, 7}
+            << QStringList {u"inserted 1"_qs, u"inserted 7"_qs};
+    // Without a sort the rows keep the record source's order.
+    QTest::addRow("insert, no sort") << QString() << u"(7, 'b')"_qs << Ids {7} << Ids {7, 6, 5, 4, 3, 2, 1}
+                                     << QStringList {u"inserted 0"_qs};
+    QTest::addRow("insert of an old key, no sort")
+            << QString() << u"(0, 'b')"_qs << Ids {0} << Ids {6, 5, 4, 3, 2, 1, 0} << QStringList {u"inserted 6"_qs};
+    QTest::addRow("update, no sort") << QString() << u"(3, 'zz')"_qs << Ids {3} << Ids {6, 5, 4, 3, 2, 1}
+                                     << QStringList {u"changed 3"_qs};
+    QTest::addRow("remove, no sort") << QString() << QString() << Ids {6} << Ids {5, 4, 3, 2, 1}
+                                     << QStringList {u"removed 0"_qs};
+}
+
+void tst_Recordset::mergePlacesRowsAndAnnouncesOnlyThem()
+{
+    QFETCH(QString, sort);
+    QFETCH(QString, changed);
+    QFETCH(QList<qint64>, keys);
+    QFETCH(QList<qint64>, order);
+    QFETCH(QStringList, announced);
+    load(Loader::Sqlite, ItemsNewestFirst);
+    m_model->setBaseOrder(u"id DESC"_qs);
+    m_model->setSort(sort);
+
+    // Every row's record: a persistent index on it, and its bookmark.
+    struct Watched
+    {
+        qint64 id;
+        int bookmark;
+        QPersistentModelIndex index;
+    };
+    QList<Watched> watched;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        watched.append({m_model->value(row, 0).toLongLong(), m_model->bookmark(row), m_model->index(row, 3)});
+    const QStringList *log = recordSignals();
+    m_model->merge(u"ID"_qs, changedRows(changed), keys);
+
+    QCOMPARE(ids(), order);
+    QCOMPARE(*log, announced);
+    for (const Watched &w : std::as_const(watched)) {
+        if (!order.contains(w.id)) { // removed: the index goes, the bookmark is dead
+            QVERIFY(!w.index.isValid());
+            QCOMPARE(m_model->rowOfBookmark(w.bookmark), -1);
+            continue;
+        }
+        QCOMPARE(m_model->value(w.index.row(), 0).toLongLong(), w.id);
+        QCOMPARE(m_model->bookmark(w.index.row()), w.bookmark);
+        QCOMPARE(m_model->text(w.index.row(), 3) == u"merged"_qs, keys.contains(w.id));
+    }
+
+    // The rows stand where a sort of the whole result would put them.
+    m_model->setSort(sort.isEmpty() ? u"code"_qs : QString());
+    m_model->setSort(sort);
+    QCOMPARE(ids(), order);
+}
+
+void tst_Recordset::mergeRefusesRowsOfAnotherShape_data()
+{
+    QTest::addColumn<QString>("keyField");
+    QTest::addColumn<QString>("changedSql");
+    QTest::addRow("no such key field") << u"nosuch"_qs << u"SELECT id, code, qty, name, grp, mixed FROM items"_qs;
+    QTest::addRow("other fields") << u"id"_qs << u"SELECT id, code FROM items"_qs;
+    QTest::addRow("fields in another order") << u"id"_qs << u"SELECT code, id, qty, name, grp, mixed FROM items"_qs;
+}
+
+void tst_Recordset::mergeRefusesRowsOfAnotherShape()
+{
+    QFETCH(QString, keyField);
+    QFETCH(QString, changedSql);
+    m_model->setSort(u"code"_qs);
+    const QStringList *log = recordSignals();
+    try {
+        m_model->merge(keyField, store(Loader::Sqlite, changedSql), {1, 7});
+        QFAIL("no error");
+    } catch (const ControlError &e) {
+        QCOMPARE(e.number, int(ControlError::DatabaseFailure));
+    }
+    QCOMPARE(ids(), (QList<qint64> {6, 2, 3, 1, 5, 4}));
+    QCOMPARE(*log, QStringList());
+}
+
+void tst_Recordset::loadersStopAtTheRowLimit_data()
+{
+    QTest::addColumn<Loader>("loader");
+    QTest::addColumn<int>("rowLimit");
+    QTest::addColumn<int>("records");
+    QTest::addRow("sqlite handle, 4") << Loader::Sqlite << 4 << 4;
+    QTest::addRow("sqlite handle, none") << Loader::Sqlite << 0 << 0;
+    QTest::addRow("QSqlQuery, 4") << Loader::Generic << 4 << 4;
+    QTest::addRow("QSqlQuery, none") << Loader::Generic << 0 << 0;
+    QTest::addRow("libpq, 4") << Loader::Postgres << 4 << 4;
+    QTest::addRow("libpq, none") << Loader::Postgres << 0 << 0;
+    QTest::addRow("libpq, more than there are") << Loader::Postgres << 7 << 6;
+}
+
+void tst_Recordset::loadersStopAtTheRowLimit()
+{
+    QFETCH(Loader, loader);
+    QFETCH(int, rowLimit);
+    QFETCH(int, records);
+    if (loader == Loader::Postgres)
+        REQUIRE_POSTGRES();
+    const QString sql = loader == Loader::Postgres ? u"SELECT 7 - n AS id, 'x' AS code FROM generate_series(1, 6) n"_qs
+                                                   : u"SELECT id, code FROM items ORDER BY id DESC"_qs;
+    const ColumnStore result = store(loader, sql, rowLimit);
+    QCOMPARE(result.recordCount(), records);
+    QCOMPARE(result.fieldNames(), (QStringList {u"id"_qs, u"code"_qs}));
+    m_model->replace(store(loader, sql, rowLimit));
+    QCOMPARE(ids(), (QList<qint64> {6, 5, 4, 3, 2, 1}).mid(0, records));
+    // The connection takes the next statement.
+    QCOMPARE(store(loader, sql).recordCount(), 6);
+}
+
+void tst_Recordset::rowLimitKeepsTheRowsDeliveredFirst()
+{
+    load(Loader::Sqlite, ItemsNewestFirst);
+    m_model->setBaseOrder(u"id DESC"_qs);
+    m_model->setSort(u"code"_qs);
+    const QStringList *log = recordSignals();
+    // The four newest, whatever the sort.
+    m_model->setRowLimit(4);
+    QCOMPARE(ids(), (QList<qint64> {6, 3, 5, 4}));
+    // A new row pushes the oldest one out; a row older than all stays out.
+    m_model->merge(u"id"_qs, changedRows(u"(7, 'b')"_qs), {7});
+    QCOMPARE(ids(), (QList<qint64> {6, 7, 5, 4}));
+    m_model->merge(u"id"_qs, changedRows(u"(0, 'a')"_qs), {0});
+    QCOMPARE(ids(), (QList<qint64> {6, 7, 5, 4}));
+    QCOMPARE(*log, (QStringList {u"reset"_qs, u"removed 1"_qs, u"inserted 1"_qs}));
+    m_model->setSort(QString());
+    QCOMPARE(ids(), (QList<qint64> {7, 6, 5, 4}));
+    // A load keeps the first four it reads.
+    m_model->setSort(u"code"_qs);
+    load(Loader::Sqlite, Items);
+    QCOMPARE(ids(), (QList<qint64> {2, 3, 1, 4}));
+}
+
+void tst_Recordset::replaceTakesAnOrderMadeOnAWorkerThread_data()
+{
+    QTest::addColumn<QString>("sortOnWorker");
+    QTest::addColumn<QString>("sortInForce");
+    QTest::addColumn<QList<qint64>>("order");
+    QTest::addRow("the sort in force") << u"code DESC"_qs << u"code DESC"_qs << QList<qint64> {4, 1, 5, 2, 3, 6};
+    QTest::addRow("sort changed meanwhile") << u"code DESC"_qs << u"qty"_qs << QList<qint64> {3, 5, 2, 6, 1, 4};
+    QTest::addRow("sort dropped meanwhile") << u"code DESC"_qs << QString() << QList<qint64> {1, 2, 3, 4, 5, 6};
+    QTest::addRow("sort set meanwhile") << QString() << u"code"_qs << QList<qint64> {6, 2, 3, 1, 5, 4};
+}
+
+void tst_Recordset::replaceTakesAnOrderMadeOnAWorkerThread()
+{
+    QFETCH(QString, sortOnWorker);
+    QFETCH(QString, sortInForce);
+    QFETCH(QList<qint64>, order);
+    m_model->setSort(sortInForce);
+    const QList<qint64> shown = ids();
+
+    // What a timed refresh does: its own connection, opened, used and closed on the worker.
+    const QString connection = ConnectionString::build({u"sqlite:"_qs + m_dir.filePath(u"items.db"_qs), {}, {}, {}});
+    ColumnStore result;
+    std::vector<int> sorted;
+    QString failure;
+    std::thread worker([&] {
+        try {
+            Database database(connection);
+            result = database.load(Items);
+            sorted = sortedOrder(result, sortOnWorker);
+        } catch (const ControlError &e) {
+            failure = e.description;
+        }
+    });
+    worker.join();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(ids(), shown); // nothing reached the model meanwhile
+
+    QSignalSpy reset(m_model.get(), &QAbstractItemModel::modelReset);
+    m_model->replace(std::move(result), std::move(sorted), sortOnWorker);
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(ids(), order);
+    QCOMPARE(m_model->sort(), sortInForce);
 }
 
 QTEST_GUILESS_MAIN(tst_Recordset)

@@ -1,16 +1,19 @@
 #pragma once
 
-#include "recordset.h"
-
+#include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 namespace Orvantel {
+
+/// A row limit that never stops a load.
+constexpr int NoRowLimit = std::numeric_limits<int>::max();
 
 /// The UTF-8 bytes of a column's texts, in blocks that are never moved once written, so
 /// loading copies every text once. A text is addressed by a 64-bit offset and lies
@@ -39,8 +42,8 @@ private:
     std::size_t m_nextBlockSize = SlotSize;
 };
 
-/// One field of a loaded result: a type tag and an 8-byte payload per row. A number is
-/// held as itself; a text as offset and length into the column's text buffer.
+/// One field of a loaded result: a type tag and an 8-byte payload per record. A number
+/// is held as itself; a text as offset and length into the column's text buffer.
 class RecordColumn
 {
 public:
@@ -81,6 +84,12 @@ public:
     }
     void appendText(const char *data, std::size_t length);
 
+    /// Appends the value of another result's column (of the same field) at row.
+    void appendCell(const RecordColumn &from, std::size_t row);
+    /// Replaces the value at row with another result's at fromRow. A text it replaces
+    /// stays in the buffer until the column goes.
+    void assignCell(std::size_t row, const RecordColumn &from, std::size_t fromRow);
+
     /// Frees what only loading needs.
     void finish();
 
@@ -103,6 +112,9 @@ private:
         }
         return {data, std::size_t(length)};
     }
+    /// The payload of a copy of another column's cell.
+    std::uint64_t payloadOf(const RecordColumn &from, std::size_t row);
+    std::uint64_t textPayload(const char *data, std::size_t length);
     std::uint64_t storeText(const char *data, std::size_t length);
     std::uint64_t shareText(const char *data, std::size_t length);
     void growTable();
@@ -119,17 +131,47 @@ private:
     bool m_sharing = true;
 };
 
-struct Recordset::Storage
+/// A loaded result: its field names, one RecordColumn per field, and how many records it
+/// holds. A record's number is its position in the result as loaded.
+///
+/// Plain data, no QObject: a loader fills one on any thread, and it is handed to the GUI
+/// thread by moving it.
+class ColumnStore
 {
-    QStringList names;
-    std::vector<RecordColumn> columns;
-    int rows = 0;
-    /// row -> bookmark and bookmark -> row; both empty while the loaded order holds.
-    std::vector<int> order;
-    std::vector<int> inverse;
+public:
+    ColumnStore() = default;
+    /// One empty column per field.
+    explicit ColumnStore(const QStringList &fieldNames);
+    ColumnStore(ColumnStore &&) noexcept = default;
+    ColumnStore &operator=(ColumnStore &&) noexcept = default;
+    ColumnStore(const ColumnStore &) = delete;
+    ColumnStore &operator=(const ColumnStore &) = delete;
 
-    int bookmarkOf(int row) const { return order.empty() ? row : order[std::size_t(row)]; }
-    int rowOf(int bookmark) const { return inverse.empty() ? bookmark : inverse[std::size_t(bookmark)]; }
+    const QStringList &fieldNames() const { return m_names; }
+    int fieldCount() const { return int(m_columns.size()); }
+    /// The field's position, its name matched without regard to case; -1 when absent.
+    int fieldIndex(const QString &name) const;
+    /// Whether other has the same fields in the same order (names without regard to case).
+    bool hasFieldsOf(const ColumnStore &other) const;
+    int recordCount() const { return m_records; }
+    const RecordColumn &column(int field) const { return m_columns[std::size_t(field)]; }
+
+    /// For a loader: the columns to append one value each to, in field order; then
+    /// endRecord() counts the record.
+    RecordColumn *columns() { return m_columns.data(); }
+    void endRecord() { ++m_records; }
+    /// Frees what only loading needs; a loader calls it once every record is in.
+    void finish();
+
+    /// Appends record `record` of from (a result with the same fields); returns its number.
+    int appendRecord(const ColumnStore &from, int record);
+    /// Replaces the values of record `record` with those of record fromRecord of from.
+    void assignRecord(int record, const ColumnStore &from, int fromRecord);
+
+private:
+    QStringList m_names;
+    std::vector<RecordColumn> m_columns;
+    int m_records = 0;
 };
 
 } // namespace Orvantel
