@@ -43,7 +43,7 @@ double elapsedMs(Body &&body)
 /// The statement RefreshData runs with no view filter: every work order.
 QString allWorkOrders()
 {
-    return WorkOrderQueries::workOrdersStatement(SqlDialect(), QString(), WorkOrderQueries::NoView, QString(),
+    return WorkOrderQueries::workOrdersStatement(SqlDialect(), QString(), LinkedFilesView, QString(),
                                                  QString())
             .sql;
 }
@@ -366,7 +366,7 @@ void Scenarios::startUp()
         return ms;
     };
     // The statement the control runs at start-up with these settings.
-    const QString sql = WorkOrderQueries::workOrdersStatement(SqlDialect(), QString(), WorkOrderQueries::OpenWorkOrders,
+    const QString sql = WorkOrderQueries::workOrdersStatement(SqlDialect(), QString(), OpenWorkOrdersView,
                                                               QString(), QString())
                                 .sql;
     const auto peer = [&] {

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QStringList codes = WorkOrderQueries::assetCodes(assets);
     for (const Backend backend : {Backend::Sqlite, Backend::PostgreSql, Backend::SqlServer}) {
         const SqlDialect dialect(backend);
-        for (auto view : {WorkOrderQueries::OpenWorkOrders, WorkOrderQueries::History, WorkOrderQueries::NoView}) {
+        for (auto view : {OpenWorkOrdersView, HistoryView, LinkedFilesView}) {
             const Statement statement
                     = WorkOrderQueries::workOrdersStatement(dialect, assets, view, division, department);
             requireOneStatement(schema(), statement);

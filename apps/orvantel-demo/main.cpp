@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -157,7 +158,10 @@ int main(int argc, char *argv[])
     const QString databaseFile = QStringLiteral("orvantel-demo.db");
     const QString filesFolder = dataDir + QStringLiteral("/ItemImages");
     try {
-        Orvantel::DemoData::createSqliteFile(dataDir + u'/' + databaseFile);
+        // Dated around today, so the open work orders are recent and the PMs upcoming.
+        Orvantel::DemoData::Options plant;
+        plant.today = QDate::currentDate();
+        Orvantel::DemoData::createSqliteFile(dataDir + u'/' + databaseFile, plant);
         Orvantel::DemoData::writeLinkedFiles(filesFolder);
     } catch (const std::exception &e) {
         qCritical("cannot create the demo database: %s", e.what());

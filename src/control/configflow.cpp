@@ -1,17 +1,13 @@
 #include "workordersgrid_p.h"
 
 #include "frmconfig.h"
-#include "lookupcalls_p.h"
 
-#include "hourglass.h"
 #include "lookups.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QTimer>
 
 #include <memory>
-#include <optional>
 
 using namespace Orvantel;
 
@@ -19,17 +15,12 @@ void WorkOrdersGridPrivate::cmdConfig_Click()
 {
     // The form is unloaded on every way out, errors included.
     std::unique_ptr<frmConfig> form;
-    std::optional<Hourglass> hourglass;
-    try {
+    handleErrors(QStringLiteral("Config Click Error"), [&] {
         form = std::make_unique<frmConfig>();
-        modal([&] {
-            LookupCalls::LoadComboBox(q, m_sConnectString, form->cboDivision, QStringLiteral("GS_Divisions"),
-                                      QStringLiteral("DivisionID"), true, QString());
-        });
-        modal([&] {
-            LookupCalls::LoadComboBox(q, m_sConnectString, form->cboDepartment, QStringLiteral("GS_Departments"),
-                                      QStringLiteral("DepartmentID"), true, QString());
-        });
+        LoadComboBox(form->cboDivision, QStringLiteral("GS_Divisions"), QStringLiteral("DivisionID"), true,
+                     QString());
+        LoadComboBox(form->cboDepartment, QStringLiteral("GS_Departments"), QStringLiteral("DepartmentID"), true,
+                     QString());
 
         form->sDBServerName = DBServerName;
         form->sDBDatabaseName = DBDatabaseName;
@@ -56,19 +47,8 @@ void WorkOrdersGridPrivate::cmdConfig_Click()
         Division = trimSpaces(form->cboDivision->currentText());
         Department = trimSpaces(form->cboDepartment->currentText());
 
-        if (RefreshInterval > 0) {
-            hourglass.emplace();
-            Timer1->setInterval(int(RefreshInterval) * 1000);
-            connectToServer();
-            refreshData();
-            RefreshLinkedFiles();
-            Timer1->start();
-            hourglass.reset();
-        }
-    } catch (const ControlDestroyed &) {
-        throw;
-    } catch (...) {
-        hourglass.reset();
-        reportError(currentControlError(), QStringLiteral("Config Click Error"));
-    }
+        // A non-positive interval applies the values but neither reconnects nor touches the timer.
+        if (RefreshInterval > 0)
+            connectAndLoad(Fill::Always);
+    });
 }

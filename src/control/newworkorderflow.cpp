@@ -2,7 +2,6 @@
 
 #include "frmnewwo.h"
 #include "limitedtextedit.h"
-#include "lookupcalls_p.h"
 
 #include "messagebox.h"
 #include "lookups.h"
@@ -35,15 +34,11 @@ void WorkOrdersGridPrivate::cmdNewWO_Click()
         form->cboAssetCode->addItems(assetListItems(AssetList));
         form->cboAssetCode->setCurrentIndex(-1);
     } else {
-        modal([&] {
-            LookupCalls::LoadComboBox(q, m_sConnectString, form->cboAssetCode, QStringLiteral("GS_Assets"),
-                                      QStringLiteral("AssetCode"), false, QStringLiteral("Descr"));
-        });
+        LoadComboBox(form->cboAssetCode, QStringLiteral("GS_Assets"), QStringLiteral("AssetCode"), false,
+                     QStringLiteral("Descr"));
     }
-    modal([&] {
-        LookupCalls::LoadComboBox(q, m_sConnectString, form->cboRequestedBy, QStringLiteral("vw_WORequestedUsers"),
-                                  QStringLiteral("UserID"), true, QStringLiteral("Name"));
-    });
+    LoadComboBox(form->cboRequestedBy, QStringLiteral("vw_WORequestedUsers"), QStringLiteral("UserID"), true,
+                 QStringLiteral("Name"));
     form->cboRequestedBy->setEditText(RequestedBy);
 
     if (grdWorkOrders->rowCount() > 0) {
@@ -60,9 +55,7 @@ void WorkOrdersGridPrivate::cmdNewWO_Click()
     if (assetCode.isEmpty())
         return;
 
-    bool valid = false;
-    modal([&] { valid = LookupCalls::ValidateAsset(q, m_sConnectString, assetCode); });
-    if (!valid) {
+    if (!ValidateAsset(assetCode)) {
         modal([&] {
             showMessage(QStringLiteral("Asset Code ") + assetCode
                                 + QStringLiteral(" not found.  Work Order not created."),
@@ -74,11 +67,7 @@ void WorkOrdersGridPrivate::cmdNewWO_Click()
     const qint16 priority = workOrderPriority(form->cboPriority->currentText());
     const QString workRequest = form->txtWorkRequest->toPlainText();
     const QString requester = workOrderRequester(form->cboRequestedBy->currentText());
-    bool created = false;
-    modal([&] {
-        created = LookupCalls::CreateWorkOrder(q, m_sConnectString, assetCode, priority, workRequest, requester);
-    });
-    if (created) {
+    if (CreateWorkOrder(assetCode, priority, workRequest, requester)) {
         modal([&] {
             showMessage(QStringLiteral("Work order for asset ") + assetCode + QStringLiteral(" successfully created."),
                         QStringLiteral("Work Order Created"), MessageStyle::Information, q);

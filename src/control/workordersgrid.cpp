@@ -39,6 +39,13 @@ namespace {
 const QString EmptyWorkOrdersQuery = QStringLiteral("SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr IS NULL");
 const QString EmptyLinkedFilesQuery = QStringLiteral("SELECT * FROM vw_LinkedFiles WHERE AssetCode IS NULL");
 
+/// The timer's interval for a refresh interval in seconds. Formed in 32 bits: 16 bits
+/// would overflow from 33 seconds on.
+int refreshTimerInterval(qint16 seconds)
+{
+    return int(seconds) * 1000;
+}
+
 } // namespace
 
 ControlError currentControlError()
@@ -48,11 +55,11 @@ ControlError currentControlError()
     } catch (const ControlError &e) {
         return e;
     } catch (const std::bad_alloc &) {
-        return {7, QStringLiteral("Out of memory")};
+        return {ControlError::OutOfMemory, QStringLiteral("Out of memory")};
     } catch (const std::exception &e) {
-        return {51, QString::fromLocal8Bit(e.what())};
+        return {ControlError::InternalError, QString::fromLocal8Bit(e.what())};
     } catch (...) {
-        return {51, QStringLiteral("Internal error")};
+        return {ControlError::InternalError, QStringLiteral("Internal error")};
     }
 }
 
@@ -68,18 +75,11 @@ void WorkOrdersGridPrivate::createChildren()
     q->setAutoFillBackground(true);
     QPalette header = surface;
     header.setColor(QPalette::Window, windowColour);
-    // The design measures were laid out for an 8-point sans-serif face.
-    QFont controlFont;
-    controlFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    controlFont.setPointSize(8);
-    q->setFont(controlFont);
+    q->setFont(designFont());
 
     lblTitle = new QLabel(QStringLiteral("Maintenance Activity"), q);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
-    QFont titleFont;
-    titleFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    titleFont.setPointSizeF(14.25);
-    lblTitle->setFont(titleFont);
+    lblTitle->setFont(designFont(14.25));
     QPalette titlePalette = header;
     titlePalette.setColor(QPalette::WindowText, QColor(0, 0, 128));
     lblTitle->setPalette(titlePalette);
@@ -117,21 +117,21 @@ void WorkOrdersGridPrivate::createChildren()
     cmdNewWO->setObjectName(QStringLiteral("cmdNewWO"));
     placeTwips(cmdNewWO, 7440, 480, 975, 255);
     QObject::connect(cmdNewWO, &QPushButton::clicked, q,
-                     [this] { guarded(QStringLiteral("New WO Error"), [this] { cmdNewWO_Click(); }); });
+                     [this] { entry(QStringLiteral("New WO Error"), [this] { cmdNewWO_Click(); }); });
 
     cmdConfig = new QPushButton(QStringLiteral("Configure"), q);
     cmdConfig->setObjectName(QStringLiteral("cmdConfig"));
     placeTwips(cmdConfig, 8520, 0, 975, 375);
     cmdConfig->setVisible(false);
     QObject::connect(cmdConfig, &QPushButton::clicked, q,
-                     [this] { guarded(QStringLiteral("Config Click Error"), [this] { cmdConfig_Click(); }); });
+                     [this] { entry(QStringLiteral("Config Click Error"), [this] { cmdConfig_Click(); }); });
 
     cmdAbout = new QPushButton(QStringLiteral("About"), q);
     cmdAbout->setObjectName(QStringLiteral("cmdAbout"));
     placeTwips(cmdAbout, 8520, 360, 975, 375);
     cmdAbout->setVisible(false);
     QObject::connect(cmdAbout, &QPushButton::clicked, q,
-                     [this] { guarded(QStringLiteral("About Error"), [this] { cmdAbout_Click(); }); });
+                     [this] { entry(QStringLiteral("About Error"), [this] { cmdAbout_Click(); }); });
 
     Adodc1 = new DataSource(q);
     Adodc1->setObjectName(QStringLiteral("Adodc1"));
@@ -145,14 +145,14 @@ void WorkOrdersGridPrivate::createChildren()
     grdWorkOrders->setDataSource(Adodc1);
     placeTwips(grdWorkOrders, 0, 720, 11295, 2295);
     QObject::connect(grdWorkOrders, &DataGrid::HeadClick, q, [this](int column) {
-        guarded(QStringLiteral("grdWorkOrders HeadClick"), [&] { grdWorkOrders_HeadClick(column); });
+        entry(QStringLiteral("grdWorkOrders HeadClick"), [&] { grdWorkOrders_HeadClick(column); });
     });
     QObject::connect(grdWorkOrders, &DataGrid::FetchCellStyle, q,
                      [this](int bookmark, int column, CellStyle *style) {
                          grdWorkOrders_FetchCellStyle(bookmark, column, style);
                      });
     QObject::connect(grdWorkOrders, &DataGrid::DblClick, q,
-                     [this] { guarded(QStringLiteral("grdWorkOrders DblClick"), [this] { grdWorkOrders_DblClick(); }); });
+                     [this] { entry(QStringLiteral("grdWorkOrders DblClick"), [this] { grdWorkOrders_DblClick(); }); });
 
     TDBGrid1 = new DataGrid(q);
     TDBGrid1->setObjectName(QStringLiteral("TDBGrid1"));
@@ -161,10 +161,10 @@ void WorkOrdersGridPrivate::createChildren()
     placeTwips(TDBGrid1, 0, 720, 11295, 2310);
     TDBGrid1->setVisible(false);
     QObject::connect(TDBGrid1, &DataGrid::ButtonClick, q, [this](int column) {
-        guarded(QStringLiteral("Preview Error"), [&] { TDBGrid1_ButtonClick(column); });
+        entry(QStringLiteral("Preview Error"), [&] { TDBGrid1_ButtonClick(column); });
     });
     QObject::connect(TDBGrid1, &DataGrid::DblClick, q,
-                     [this] { guarded(QStringLiteral("Preview Error"), [this] { TDBGrid1_DblClick(); }); });
+                     [this] { entry(QStringLiteral("Preview Error"), [this] { TDBGrid1_DblClick(); }); });
 
     Timer1 = new QTimer(q);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -187,22 +187,22 @@ void WorkOrdersGridPrivate::optView_Click(int Index)
         ToggleView();
     m_iViewChoice = qint16(Index);
     if (RefreshInterval > 0 && !loadAfterStartUp(WorkOrdersLoad))
-        refreshData();
+        loadGrids(WorkOrdersLoad);
 }
 
 void WorkOrdersGridPrivate::ToggleView()
 {
     if (!grdWorkOrders->isHidden()) {
         grdWorkOrders->setVisible(false);
-        try {
+        const std::optional<Failure> failure = attempt([this] {
             if (!loadAfterStartUp(LinkedFilesLoad))
-                RefreshLinkedFiles();
-        } catch (...) {
+                loadGrids(LinkedFilesLoad);
+        });
+        if (failure) {
             // Never leave both grids hidden: the work orders stay on screen.
             grdWorkOrders->setVisible(true);
-            const ControlError error = currentControlError();
-            reportError(error, QStringLiteral("RefreshLinkedFiles Error"));
-            throw ReportedError(error);
+            reportError(failure->error, QStringLiteral("RefreshLinkedFiles Error"));
+            throw ReportedError(failure->error);
         }
         TDBGrid1->setVisible(true);
         m_sViewMode = linkedFilesMode();
@@ -228,14 +228,14 @@ void WorkOrdersGridPrivate::viewButtonToggled(int index, bool checked)
 {
     if (!checked || m_selectingFromCode)
         return;
-    guarded(QStringLiteral("optView_Click Error"), [&] { optView_Click(index); });
+    entry(QStringLiteral("optView_Click Error"), [&] { optView_Click(index); });
 }
 
 void WorkOrdersGridPrivate::grdWorkOrders_HeadClick(int ColIndex)
 {
     if (!m_bDataLoaded)
         return;
-    try {
+    handleErrors(QStringLiteral("grdWorkOrders HeadClick"), [&] {
         GridColumn *column = grdWorkOrders->column(ColIndex);
         const QString direction = nextSortDirection(column->defaultValue());
         const int bookmark = grdWorkOrders->currentBookmark();
@@ -248,9 +248,7 @@ void WorkOrdersGridPrivate::grdWorkOrders_HeadClick(int ColIndex)
         column->setDefaultValue(sortState(direction));
         grdWorkOrders->horizontalHeader()->setSortIndicator(
             ColIndex, direction.isEmpty() ? Qt::AscendingOrder : Qt::DescendingOrder);
-    } catch (...) {
-        reportError(currentControlError(), QStringLiteral("grdWorkOrders HeadClick"));
-    }
+    });
 }
 
 void WorkOrdersGridPrivate::grdWorkOrders_FetchCellStyle(int bookmark, int column, CellStyle *style)
@@ -340,28 +338,57 @@ void WorkOrdersGridPrivate::readSettings()
         Department = settings.ReadINI(QStringLiteral("Department"), QString());
 
         if (RefreshInterval > 0)
-            Timer1->setInterval(int(RefreshInterval) * 1000);
+            Timer1->setInterval(refreshTimerInterval(RefreshInterval));
         else
             Timer1->stop();
 
-        m_sViewMode = QStringLiteral("Work Orders");
+        m_sViewMode = workOrdersMode();
     } catch (...) {
         m_startUpError = currentControlError();
     }
 }
 
-bool WorkOrdersGridPrivate::loadAfterStartUp(Load load)
+bool WorkOrdersGridPrivate::loadAfterStartUp(int loads)
 {
     if (!m_startUpPending)
         return false;
-    m_loadsAfterStartUp |= load;
+    m_loadsAfterStartUp |= loads;
     return true;
+}
+
+void WorkOrdersGridPrivate::loadGrids(int loads)
+{
+    if (loads & WorkOrdersLoad)
+        refreshData();
+    if (loads & LinkedFilesLoad)
+        RefreshLinkedFiles();
+}
+
+void WorkOrdersGridPrivate::connectAndLoad(Fill fill, int asked)
+{
+    const Hourglass hourglass;
+    connectToServer();
+    if (fill == Fill::Always || (ConnectedToDB && RefreshInterval > 0))
+        loadGrids(BothGrids);
+    else if (ConnectedToDB)
+        loadGrids(asked);
+    applyRefreshTimer();
+}
+
+void WorkOrdersGridPrivate::applyRefreshTimer()
+{
+    if (RefreshInterval > 0) {
+        Timer1->setInterval(refreshTimerInterval(RefreshInterval));
+        Timer1->start();
+    } else {
+        Timer1->stop();
+    }
 }
 
 void WorkOrdersGridPrivate::postStartUp()
 {
     QMetaObject::invokeMethod(
-            q, [this] { guarded(QStringLiteral("User Control Init Error"), [this] { finishStartUp(); }); },
+            q, [this] { entry(QStringLiteral("User Control Init Error"), [this] { finishStartUp(); }); },
             Qt::QueuedConnection);
 }
 
@@ -373,35 +400,13 @@ void WorkOrdersGridPrivate::finishStartUp()
     }
     m_startUpPending = false;
     const int asked = std::exchange(m_loadsAfterStartUp, 0);
-    std::optional<Hourglass> hourglass;
-    try {
+    handleErrors(QStringLiteral("User Control Init Error"), [&] {
         if (m_startUpError)
             throw *std::exchange(m_startUpError, std::nullopt);
-        if (!DBServerName.isEmpty()) {
-            hourglass.emplace();
-            connectToServer();
-            if (ConnectedToDB && RefreshInterval > 0) {
-                refreshData();
-                RefreshLinkedFiles();
-            } else if (ConnectedToDB) {
-                // What the host asked for before there was a connection to load from.
-                if (asked & WorkOrdersLoad)
-                    refreshData();
-                if (asked & LinkedFilesLoad)
-                    RefreshLinkedFiles();
-            }
-            if (RefreshInterval > 0)
-                Timer1->start();
-            else
-                Timer1->stop();
-            hourglass.reset();
-        }
-    } catch (const ControlDestroyed &) {
-        throw;
-    } catch (...) {
-        hourglass.reset();
-        reportError(currentControlError(), QStringLiteral("User Control Init Error"));
-    }
+        // Without a server name nothing connects and the timer stays off.
+        if (!DBServerName.isEmpty())
+            connectAndLoad(Fill::WhenConnected, asked);
+    });
     if (RefreshInterval == 0)
         Timer1->stop();
 }
@@ -413,13 +418,13 @@ void WorkOrdersGridPrivate::timerTick()
         refreshData();
 }
 
-int WorkOrdersGridPrivate::selectedWorkOrderView() const
+View WorkOrdersGridPrivate::selectedWorkOrderView() const
 {
-    for (int i = 0; i < 3; ++i) {
-        if (optView[size_t(i)]->isChecked())
-            return i;
+    for (const View view : {OpenWorkOrdersView, UpcomingPMsView, HistoryView}) {
+        if (optView[size_t(view)]->isChecked())
+            return view;
     }
-    return WorkOrderQueries::NoView;
+    return LinkedFilesView;
 }
 
 void WorkOrdersGridPrivate::RefreshLinkedFiles()
@@ -443,7 +448,7 @@ WorkOrdersGrid::WorkOrdersGrid(QWidget *parent, StartUp startUp)
     initResources();
     d->createChildren();
     connect(d->Timer1, &QTimer::timeout, this,
-            [this] { d->guarded(QStringLiteral("RefreshData Error"), [this] { d->timerTick(); }); });
+            [this] { d->entry(QStringLiteral("RefreshData Error"), [this] { d->timerTick(); }); });
     if (startUp == NoStartUp)
         return;
     d->readSettings();
@@ -484,10 +489,9 @@ qint16 WorkOrdersGrid::RefreshNow() const
 void WorkOrdersGrid::setRefreshNow(qint16)
 {
     d->hostCall(QStringLiteral("RefreshNow"), [this] {
-        if (!d->loadAfterStartUp(WorkOrdersGridPrivate::WorkOrdersLoad))
-            d->refreshData();
-        if (!d->loadAfterStartUp(WorkOrdersGridPrivate::LinkedFilesLoad))
-            d->RefreshLinkedFiles();
+        // Both grids, without connecting: neither load asks whether the control is connected.
+        if (!d->loadAfterStartUp(WorkOrdersGridPrivate::BothGrids))
+            d->loadGrids(WorkOrdersGridPrivate::BothGrids);
         d->notify(QStringLiteral("RefreshNow"), &WorkOrdersGrid::RefreshNowChanged);
     });
 }
@@ -586,24 +590,20 @@ bool WorkOrdersGrid::ConnectToServer()
 
 bool WorkOrdersGridPrivate::connectToServer()
 {
-    WorkOrdersGridPrivate *const d = this;
-    try {
-        d->m_sConnectString = ConnectionString::build(
-            {d->DBServerName, d->DBDatabaseName, d->DBUserID, d->DBPassword});
-        d->Adodc1->setConnectionString(d->m_sConnectString);
-        d->Adodc2->setConnectionString(d->m_sConnectString);
-        d->Adodc1->setRecordSource(EmptyWorkOrdersQuery);
-        d->Adodc1->refresh();
-        d->Adodc2->setRecordSource(EmptyLinkedFilesQuery);
-        d->Adodc2->refresh();
-        d->ConnectedToDB = true;
-        return true;
-    } catch (...) {
-        // The box may be the last thing the control does: the host can destroy it there.
-        reportError(currentControlError(), QStringLiteral("ConnectToServer Error"));
+    const bool connected = handleErrors(QStringLiteral("ConnectToServer Error"), [this] {
+        m_sConnectString = ConnectionString::build({DBServerName, DBDatabaseName, DBUserID, DBPassword});
+        Adodc1->setConnectionString(m_sConnectString);
+        Adodc2->setConnectionString(m_sConnectString);
+        Adodc1->setRecordSource(Statement(EmptyWorkOrdersQuery));
+        Adodc1->refresh();
+        Adodc2->setRecordSource(Statement(EmptyLinkedFilesQuery));
+        Adodc2->refresh();
+        ConnectedToDB = true;
+    });
+    // A failed connection stops the timed refreshes (callers read RefreshInterval).
+    if (!connected)
         RefreshInterval = 0;
-        return false;
-    }
+    return connected;
 }
 
 bool WorkOrdersGrid::RefreshData()
@@ -617,33 +617,30 @@ bool WorkOrdersGrid::RefreshData()
 
 bool WorkOrdersGridPrivate::refreshData()
 {
-    WorkOrdersGridPrivate *const d = this;
-    d->m_bDataLoaded = true;
-    std::optional<ControlError> error;
-    try {
-        DataGrid *grid = d->grdWorkOrders;
+    m_bDataLoaded = true;
+    const std::optional<Failure> failure = attempt([this] {
+        DataGrid *grid = grdWorkOrders;
         int remembered = 0;
-        const Statement sql = WorkOrderQueries::workOrdersStatement(d->Adodc1->dialect(), d->AssetList,
-            WorkOrderQueries::View(d->selectedWorkOrderView()), d->Division, d->Department);
+        const Statement sql = WorkOrderQueries::workOrdersStatement(Adodc1->dialect(), AssetList,
+                                                                    selectedWorkOrderView(), Division, Department);
         if (grid->rowCount() > 0)
             remembered = std::max(0, grid->currentRowIndex());
         const int scroll = grid->verticalScrollBar()->value();
-        d->Adodc1->setRecordSource(sql);
-        d->Adodc1->refresh();
-        if (!d->m_sSortOrder.isEmpty())
-            d->Adodc1->recordset()->setSort(d->m_sSortOrder);
+        Adodc1->setRecordSource(sql);
+        Adodc1->refresh();
+        if (!m_sSortOrder.isEmpty())
+            Adodc1->recordset()->setSort(m_sSortOrder);
         if (grid->rowCount() > remembered && remembered > 0) {
             grid->setCurrentRowIndex(remembered);
             // Keep the rows where the operator was looking, not where scrollTo() put them.
             grid->verticalScrollBar()->setValue(scroll);
         }
+    });
+    if (!failure)
         return true;
-    } catch (...) {
-        error = currentControlError();
-    }
     // Counted, not flagged: a second failure inside this box must not end the count early.
     ++m_refreshErrorsOpen;
-    reportError(*error, QStringLiteral("RefreshData Error"));
+    reportError(failure->error, QStringLiteral("RefreshData Error"));
     --m_refreshErrorsOpen;
     return false;
 }
@@ -656,6 +653,7 @@ QSize WorkOrdersGrid::sizeHint() const
 void WorkOrdersGrid::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // The resize rule passes over what it cannot apply; nothing of it reaches the event loop.
     try {
         d->resizeGrid();
     } catch (...) {

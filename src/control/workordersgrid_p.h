@@ -3,6 +3,7 @@
 #include "workordersgrid.h"
 
 #include "controlerror.h"
+#include "workorderqueries.h"
 
 #include <QPointer>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <utility>
 
+class QComboBox;
 class QDialog;
 class QLabel;
 class QPushButton;
@@ -35,9 +37,18 @@ struct ReportedError : ControlError
 struct ControlDestroyed
 {
 };
+
+/// Why a step of the control failed.
+struct Failure
+{
+    ControlError error;
+    bool shown = false; ///< already reported to the operator (a ReportedError)
+};
 } // namespace Orvantel
 
-/// The control's state and children. Tests reach it through get().
+/// The control's state and children, and its procedures. The host reaches them through
+/// WorkOrdersGrid; the operator through the children's signals, each connected through
+/// entry().
 class WorkOrdersGridPrivate
 {
 public:
@@ -47,26 +58,44 @@ public:
 
     void createChildren();
 
-    /// Emits the property's NOTIFY signal and propertyChanged(name).
-    void notify(const QString &name, void (WorkOrdersGrid::*signal)());
+    // --- Errors ---------------------------------------------------------------------
+    // One path for every failure: attempt() turns whatever a step threw into a Failure;
+    // handleErrors() is a procedure's error handler (a box titled after the procedure, then
+    // the procedure ends); entry() and hostCall() are the outermost frames, where nothing may
+    // pass to Qt's event loop or to the host. ControlDestroyed passes through the first two
+    // and ends quietly in the last two.
 
-    /// Runs a host call's body; a ControlError (or any other exception) ends it and is
-    /// delivered through the exception signal. Returns false when it failed.
+    /// Runs body; returns how it failed, or nothing when it succeeded.
+    template <typename Body>
+    std::optional<Orvantel::Failure> attempt(Body &&body);
+    /// Runs body; a failure is shown under title (unless already shown). Returns success.
+    template <typename Body>
+    bool handleErrors(const QString &title, Body &&body);
+    /// A child's signal or an event of the event loop: handleErrors() that ends a
+    /// ControlDestroyed quietly.
+    template <typename Body>
+    void entry(const QString &title, Body &&body);
+    /// A host's property write: a failure ends it and goes to the host through the
+    /// exception signal. Returns success.
     template <typename Body>
     bool hostCall(const QString &source, Body &&body);
+
+    /// Shows an error in the style every failure uses. Throws ControlDestroyed.
+    void reportError(const Orvantel::ControlError &error, const QString &title);
 
     /// Runs a call that may spin a nested event loop (a message box, a dialog, the preview
     /// window). Throws ControlDestroyed when the host destroyed the control meanwhile, so
     /// that no caller goes on with freed state.
     template <typename Call>
     void modal(Call &&call);
-
     /// Shows one of the control's dialogs modally through show; the dialog closes as by
     /// Cancel when the host destroys the control meanwhile. Throws ControlDestroyed.
     void showDialog(QDialog *form, const std::function<void()> &show);
 
-    /// Shows an error in the style every failure uses. Throws ControlDestroyed.
-    void reportError(const Orvantel::ControlError &error, const QString &title);
+    /// Emits the property's NOTIFY signal and propertyChanged(name).
+    void notify(const QString &name, void (WorkOrdersGrid::*signal)());
+
+    // --- Start-up, connecting and loading --------------------------------------------
 
     /// The first steps of start-up, run by the constructor: reads the settings file into
     /// the settings and sets up the timer. A failure is kept for finishStartUp() to report.
@@ -77,14 +106,23 @@ public:
     void finishStartUp();
     /// Runs finishStartUp() at the next turn of the event loop.
     void postStartUp();
+
+    enum Load { WorkOrdersLoad = 1, LinkedFilesLoad = 2, BothGrids = WorkOrdersLoad | LinkedFilesLoad };
     /// A grid load a host call asks for while start-up has yet to connect: it is left to
     /// finishStartUp(), which fills the grids with the settings of that moment. Returns
     /// whether the load was left (false: load now).
-    enum Load { WorkOrdersLoad = 1, LinkedFilesLoad = 2 };
-    bool loadAfterStartUp(Load load);
-    /// The refresh timer's tick: refreshes the work orders while connected, unless the
-    /// error box of an earlier refresh is still open.
-    void timerTick();
+    bool loadAfterStartUp(int loads);
+    /// Loads the grids named by loads (Load flags): RefreshData, then RefreshLinkedFiles.
+    void loadGrids(int loads);
+
+    /// Whether connectAndLoad() fills the grids whatever the connection's outcome
+    /// (Configure) or only once connected with a positive refresh interval (start-up).
+    enum class Fill { Always, WhenConnected };
+    /// Under the hourglass: connects with the settings of this moment, fills both grids
+    /// as fill says (else the loads in asked), then starts or stops the refresh timer.
+    void connectAndLoad(Fill fill, int asked = 0);
+    /// The timer runs every RefreshInterval seconds while that is positive, else stops.
+    void applyRefreshTimer();
 
     /// RefreshData and ConnectToServer as the control calls them itself: failures are
     /// reported in a box and give false; ControlDestroyed goes on to the caller.
@@ -92,9 +130,15 @@ public:
     bool connectToServer();
     /// Loads the linked files of the configured assets; throws ControlError.
     void RefreshLinkedFiles();
-    /// The view whose filter RefreshData applies: the first selected of buttons 0 to 2.
-    int selectedWorkOrderView() const;
+    /// The refresh timer's tick: refreshes the work orders while connected, unless the
+    /// error box of an earlier refresh is still open.
+    void timerTick();
 
+    // --- Views and grids -----------------------------------------------------------
+
+    /// The view whose filter RefreshData applies: the first selected of buttons 0 to 2,
+    /// else the linked files (no view condition).
+    Orvantel::View selectedWorkOrderView() const;
     /// A view button's click: the work-order grid's columns, the grid swap, the view
     /// choice, and a reload while RefreshInterval is positive. Throws what ToggleView throws.
     void optView_Click(int Index);
@@ -114,18 +158,27 @@ public:
     /// Applies the resize rule to the work-order grid.
     void resizeGrid();
 
-    // Click handlers of the command buttons and the linked-files grid. Each is defined
-    // beside the window it opens (dialogs/, views/).
+    // The lookups of the two dialogs, each through a connection of its own (lookupflow.cpp).
+    // A failure is shown under "LoadComboBox Error", "ValidateAsset Error" or "CreateWorkOrder
+    // Error"; each throws ControlDestroyed when the host destroyed the control in that box.
+
+    /// Replaces the combo box's items; after a failure the items read before it stay, the
+    /// empty first item included.
+    void LoadComboBox(QComboBox *combo, const QString &table, const QString &keyColumn, bool addEmptyFirst,
+                      const QString &descriptionColumn);
+    /// True when the asset exists; a failed lookup counts as not found.
+    bool ValidateAsset(const QString &assetCode);
+    /// True when the work order was created.
+    bool CreateWorkOrder(const QString &assetCode, qint16 priority, const QString &workRequest,
+                         const QString &requestedBy);
+
+    // Click handlers of the command buttons and the linked-files grid, each in the file of
+    // its flow (newworkorderflow.cpp, configflow.cpp, previewflow.cpp, aboutflow.cpp).
     void cmdNewWO_Click();
     void cmdConfig_Click();
     void cmdAbout_Click();
     void TDBGrid1_ButtonClick(int ColIndex);
     void TDBGrid1_DblClick();
-
-    /// Runs an event handler so that nothing it throws reaches the event loop: an error
-    /// already shown is dropped, any other is shown under title.
-    template <typename Handler>
-    void guarded(const QString &title, Handler &&handler);
 
     WorkOrdersGrid *q;
 
@@ -154,13 +207,13 @@ public:
     qint16 m_iViewChoice = 0;
 
     std::optional<Orvantel::ControlError> m_startUpError; // reported by finishStartUp()
-    int m_refreshErrorsOpen = 0; // refresh error boxes on screen
+    int m_refreshErrorsOpen = 0;   // refresh error boxes on screen
     bool m_startUpPending = false; // created, not yet connected by finishStartUp()
+    int m_loadsAfterStartUp = 0;   // Load flags
     // Start-up waits while a loop of the control's own runs (a host call's error box, say),
     // so that it never runs inside one of the control's calls.
     int m_nestedLoops = 0;
     bool m_startUpPostponed = false;
-    int m_loadsAfterStartUp = 0; // Load flags
     bool m_selectingFromCode = false; // selectView() runs the click handler itself
 
     // Children.
@@ -180,22 +233,35 @@ public:
 /// The error the exception being handled stands for (call inside a catch block).
 Orvantel::ControlError currentControlError();
 
-template <typename Handler>
-void WorkOrdersGridPrivate::guarded(const QString &title, Handler &&handler)
+template <typename Body>
+std::optional<Orvantel::Failure> WorkOrdersGridPrivate::attempt(Body &&body)
 {
-    std::optional<Orvantel::ControlError> error;
     try {
-        handler();
-        return;
+        body();
+        return std::nullopt;
     } catch (const Orvantel::ControlDestroyed &) {
-        return;
-    } catch (const Orvantel::ReportedError &) {
-        return;
+        throw;
+    } catch (const Orvantel::ReportedError &error) {
+        return Orvantel::Failure{error, true};
     } catch (...) {
-        error = currentControlError();
+        return Orvantel::Failure{currentControlError(), false};
     }
+}
+
+template <typename Body>
+bool WorkOrdersGridPrivate::handleErrors(const QString &title, Body &&body)
+{
+    const std::optional<Orvantel::Failure> failure = attempt(std::forward<Body>(body));
+    if (failure && !failure->shown)
+        reportError(failure->error, title);
+    return !failure;
+}
+
+template <typename Body>
+void WorkOrdersGridPrivate::entry(const QString &title, Body &&body)
+{
     try {
-        reportError(*error, title);
+        handleErrors(title, std::forward<Body>(body));
     } catch (const Orvantel::ControlDestroyed &) {
     }
 }
@@ -204,17 +270,15 @@ template <typename Body>
 bool WorkOrdersGridPrivate::hostCall(const QString &source, Body &&body)
 {
     WorkOrdersGrid *const control = q;
-    std::optional<Orvantel::ControlError> error;
+    std::optional<Orvantel::Failure> failure;
     try {
-        body();
-        return true;
+        failure = attempt(std::forward<Body>(body));
     } catch (const Orvantel::ControlDestroyed &) {
         return false;
-    } catch (...) {
-        error = currentControlError();
     }
-    Q_EMIT control->exception(error->number, source, error->description);
-    return false;
+    if (failure)
+        Q_EMIT control->exception(failure->error.number, source, failure->error.description);
+    return !failure;
 }
 
 template <typename Call>

@@ -84,16 +84,6 @@ QString Reader::value(const QString &key) const
     return QString();
 }
 
-bool Reader::contains(const QString &key) const
-{
-    const QString wanted = key.trimmed();
-    for (const auto &pair : m_pairs) {
-        if (pair.first.compare(wanted, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
 ConnectionSettings Reader::settings() const
 {
     return {value(QStringLiteral("Data Source")), value(QStringLiteral("Initial Catalog")),

@@ -39,7 +39,6 @@ class Reader
 public:
     explicit Reader(const QString &connectionString);
     QString value(const QString &key) const;
-    bool contains(const QString &key) const;
     ConnectionSettings settings() const;
 
 private:

@@ -14,8 +14,11 @@ struct ControlError : std::exception
 {
     enum Number {
         Overflow = 6,
+        OutOfMemory = 7,
         SubscriptOutOfRange = 9,
         TypeMismatch = 13,
+        /// An unexpected failure inside the control (a standard exception, say).
+        InternalError = 51,
         /// A database failure whose driver gave no numeric code (PostgreSQL's
         /// SQLSTATE, a driver that could not be loaded, a missing database file).
         DatabaseFailure = 3000,
@@ -24,6 +27,9 @@ struct ControlError : std::exception
         /// A settings file that is there but cannot be read: not a regular file (a folder,
         /// a FIFO, a device), larger than 1 MiB, or refused by the system.
         UnreadableSettings = 3002,
+        /// A statement abandoned because the server sent nothing for ServerSilenceSeconds
+        /// (or its wait was cancelled); its connection is dropped.
+        ServerSilent = 3003,
     };
 
     ControlError(int number, QString description)

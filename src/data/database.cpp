@@ -1,5 +1,7 @@
 #include "database.h"
 
+#include "cancellation.h"
+
 #include "configdir.h"
 #include "connectionstring.h"
 #include "controlerror.h"
@@ -169,7 +171,10 @@ void resolveOdbc(ConnectionTarget &target, const QString &server, const Connecti
             + QStringLiteral(";TDS_Version=7.4");
 
     target.databaseName = odbc;
-    target.connectOptions = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=") + QString::number(LoginTimeoutSeconds);
+    // Bounds of the driver's own: logging in, and any later request on the connection.
+    target.connectOptions = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%2")
+                                    .arg(LoginTimeoutSeconds)
+                                    .arg(ServerSilenceSeconds);
 }
 
 std::atomic<int> connectionCounter {0};
@@ -200,7 +205,12 @@ ConnectionTarget resolveConnectionTarget(const QString &connectionString, const 
         target.databaseName = settings.database;
         target.userName = settings.userId;
         target.password = settings.password;
-        target.connectOptions = QStringLiteral("connect_timeout=") + QString::number(LoginTimeoutSeconds);
+        // Statements wait on the socket with a bound of their own; keepalives and the TCP
+        // user timeout end the commoner case sooner, a peer that is gone altogether.
+        target.connectOptions = QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=5;"
+                                               "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=%2")
+                                        .arg(LoginTimeoutSeconds)
+                                        .arg(ServerSilenceSeconds * 1000);
         return target;
     }
 
@@ -253,7 +263,8 @@ void Database::open()
         // mode=rw: SQLite must never create a new, empty file in place of one that just went missing.
         db.setDatabaseName(QUrl::fromLocalFile(file.filePath()).toString(QUrl::FullyEncoded)
                            + QStringLiteral("?mode=rw"));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        // A file locked by another connection is waited on for as long as a silent server.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(ServerSilenceSeconds * 1000));
     } else {
         db.setDatabaseName(m_target.databaseName);
         db.setHostName(m_target.hostName);

@@ -56,7 +56,6 @@ public:
     QString connectionName() const { return m_connectionName; }
     Backend backend() const { return m_target.backend; }
     SqlDialect dialect() const { return SqlDialect(m_target.backend); }
-    const ConnectionTarget &target() const { return m_target; }
 
     /// Runs a statement and returns its rows (the first rowLimit of them), opening the
     /// connection first when needed, through the engine's loader (loaders.h). The values

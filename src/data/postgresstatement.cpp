@@ -1,11 +1,15 @@
 #include "postgresstatement.h"
 
+#include "cancellation.h"
+#include "logging.h"
+
 #include <QByteArray>
 #include <QSqlError>
 
 #include <libpq-fe.h>
 
 #include <cerrno>
+#include <chrono>
 #include <limits>
 #include <vector>
 
@@ -25,11 +29,57 @@ bool isCopy(ExecStatusType status)
     return status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH;
 }
 
+ControlError failure(const QString &description)
+{
+    return {ControlError::DatabaseFailure, description};
+}
+
+ControlError silence()
+{
+    return {ControlError::ServerSilent,
+            Cancellation::requested()
+                    ? QStringLiteral("The statement was abandoned")
+                    : QStringLiteral("The server sent nothing for %1 seconds; the statement was abandoned and its "
+                                     "connection closed")
+                              .arg(ServerSilenceSeconds)};
+}
+
+/// Waits until the connection has a whole result to give (or none is due), reading what
+/// arrives as it comes. Throws ServerSilent when nothing arrives for ServerSilenceSeconds,
+/// or when the thread's wait is cancelled.
+void awaitInput(PGconn *connection)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr int SliceMs = 100; // how often a cancellation is noticed
+    auto deadline = Clock::now() + std::chrono::seconds(ServerSilenceSeconds);
+    while (PQisBusy(connection)) {
+        pollfd socket{PQsocket(connection), POLLIN, 0};
+        if (socket.fd < 0)
+            return; // a lost connection: PQgetResult reports it
+        const int ready = ::poll(&socket, 1, SliceMs);
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready > 0) {
+            deadline = Clock::now() + std::chrono::seconds(ServerSilenceSeconds);
+            if (!PQconsumeInput(connection))
+                return;
+        } else if (Cancellation::requested() || Clock::now() >= deadline) {
+            const ControlError error = silence();
+            qCInfo(lcDatabase, "PostgreSQL statement abandoned: %s", qPrintable(error.description));
+            throw error;
+        }
+    }
+}
+
 /// Reads and drops every result still due on the connection, ending a COPY (which would
-/// otherwise hold it for good).
+/// otherwise hold it for good). Throws ServerSilent as awaitInput() does.
 void discardResults(PGconn *connection)
 {
-    while (PGresult *result = PQgetResult(connection)) {
+    for (;;) {
+        awaitInput(connection);
+        PGresult *result = PQgetResult(connection);
+        if (!result)
+            return;
         const ExecStatusType status = PQresultStatus(result);
         PQclear(result);
         if (status == PGRES_COPY_OUT) {
@@ -48,10 +98,6 @@ void discardResults(PGconn *connection)
     }
 }
 
-ControlError failure(const QString &description)
-{
-    return {ControlError::DatabaseFailure, description};
-}
 
 } // namespace
 
@@ -124,7 +170,13 @@ PostgresStatement::PostgresStatement(PGconn *connection, const Statement &statem
 
 PostgresStatement::~PostgresStatement()
 {
-    discardResults(m_connection);
+    // After silence nothing more is read: the connection is given up.
+    if (m_abandoned)
+        return;
+    try {
+        discardResults(m_connection);
+    } catch (const ControlError &) {
+    }
 }
 
 PostgresResult PostgresStatement::next()
@@ -145,16 +197,11 @@ PostgresResult PostgresStatement::next()
 
 PGresult *PostgresStatement::awaitResult()
 {
-    // Reading what has arrived never blocks; only poll() waits (a deadline would go there).
-    while (PQisBusy(m_connection)) {
-        pollfd socket {PQsocket(m_connection), POLLIN, 0};
-        if (socket.fd < 0)
-            break;
-        if (::poll(&socket, 1, -1) < 0 && errno != EINTR)
-            break;
-        // A lost connection: PQgetResult below reports it.
-        if (!PQconsumeInput(m_connection))
-            break;
+    try {
+        awaitInput(m_connection);
+    } catch (const ControlError &) {
+        m_abandoned = true;
+        throw;
     }
     return PQgetResult(m_connection);
 }

@@ -44,10 +44,12 @@ public:
     PostgresResult next();
 
 private:
-    /// The one place that waits for the server.
+    /// The one place that waits for the server: at most ServerSilenceSeconds without
+    /// hearing from it (ControlError ServerSilent; the connection must then be closed).
     PGresult *awaitResult();
 
     PGconn *m_connection;
+    bool m_abandoned = false;
 };
 
 } // namespace Orvantel

@@ -41,8 +41,6 @@ public:
         : m_backend(backend)
     {}
 
-    Backend backend() const { return m_backend; }
-
     /// ISNULL(a,b) / COALESCE(a,b) / IFNULL(a,b).
     QString nullFallback(const QString &a, const QString &b) const;
 

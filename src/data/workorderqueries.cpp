@@ -33,16 +33,16 @@ Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetLis
     Statement statement(QStringLiteral("SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1"));
     appendAssetCondition(dialect, statement, QLatin1String(" AND"), assetList);
     switch (view) {
-    case OpenWorkOrders:
+    case OpenWorkOrdersView:
         statement.sql += QStringLiteral(" AND Status < 3 AND IsPM = 0");
         break;
-    case UpcomingPMs:
+    case UpcomingPMsView:
         statement.sql += QStringLiteral(" AND IsPM = 1");
         break;
-    case History:
+    case HistoryView:
         statement.sql += QStringLiteral(" AND Status IN (3,4)");
         break;
-    case NoView:
+    case LinkedFilesView:
         break;
     }
     if (!division.isEmpty()) {

@@ -5,10 +5,14 @@
 #include <QString>
 #include <QStringList>
 
-namespace Orvantel::WorkOrderQueries {
+namespace Orvantel {
 
-/// The views of the work-order grid, in the order of the view buttons.
-enum View { OpenWorkOrders = 0, UpcomingPMs = 1, History = 2, NoView = -1 };
+/// The four views, in the order of the view buttons (optView_0 .. optView_3).
+enum View { OpenWorkOrdersView = 0, UpcomingPMsView = 1, HistoryView = 2, LinkedFilesView = 3 };
+
+} // namespace Orvantel
+
+namespace Orvantel::WorkOrderQueries {
 
 /// The asset codes an asset list limits to: every blank removed (inside codes too), then
 /// split at commas. "A1, B 2,C3" gives A1, B2, C3; "," gives two empty codes; a list of
@@ -16,7 +20,7 @@ enum View { OpenWorkOrders = 0, UpcomingPMs = 1, History = 2, NoView = -1 };
 QStringList assetCodes(const QString &assetList);
 
 /// The work orders of a view, limited by the assets, division and department, newest
-/// first; every value bound.
+/// first; every value bound. The linked-files view adds no view condition.
 Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetList, View view, const QString &division,
                             const QString &department);
 

@@ -14,10 +14,7 @@ void setUpForm(QDialog *form, const QString &name, const QString &title, int wid
 {
     form->setObjectName(name);
     form->setWindowTitle(title);
-    QFont font;
-    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    font.setPointSize(8);
-    form->setFont(font);
+    form->setFont(designFont());
     form->setFixedSize(twipsToPixels(widthTwips), twipsToPixels(heightTwips));
 }
 

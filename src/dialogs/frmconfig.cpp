@@ -85,24 +85,24 @@ frmConfig::frmConfig(QWidget *parent)
 
     txtRefreshInterval
             = lineEdit(this, QStringLiteral("txtRefreshInterval"), RefreshIntervalLength, 1800, 2400, 735, 285);
-    Label1_4 = label(this, QStringLiteral("Label1_4"), QStringLiteral("Refresh Interval"), 360, 2400, 1335, 255);
+    label(this, QStringLiteral("Label1_4"), QStringLiteral("Refresh Interval"), 360, 2400, 1335, 255);
     cmdOK = button(this, QStringLiteral("cmdOK"), QStringLiteral("OK"), 2520, 4920, 1215, 495);
     cmdOK->setDefault(true);
     cmdCancel = button(this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), 3960, 4920, 1215, 495);
-    Label1_3 = label(frameServer, QStringLiteral("Label1_3"), QStringLiteral("Password"), 240, 1560, 1335, 255);
-    Label1_2 = label(frameServer, QStringLiteral("Label1_2"), QStringLiteral("User ID"), 240, 1200, 1335, 255);
-    Label1_1 = label(frameServer, QStringLiteral("Label1_1"), QStringLiteral("Database"), 240, 840, 1335, 255);
-    Label1_0 = label(frameServer, QStringLiteral("Label1_0"), QStringLiteral("Orvantel Server"), 240, 480, 1335, 255);
-    Label1_5 = label(this, QStringLiteral("Label1_5"),
+    label(frameServer, QStringLiteral("Label1_3"), QStringLiteral("Password"), 240, 1560, 1335, 255);
+    label(frameServer, QStringLiteral("Label1_2"), QStringLiteral("User ID"), 240, 1200, 1335, 255);
+    label(frameServer, QStringLiteral("Label1_1"), QStringLiteral("Database"), 240, 840, 1335, 255);
+    label(frameServer, QStringLiteral("Label1_0"), QStringLiteral("Orvantel Server"), 240, 480, 1335, 255);
+    label(this, QStringLiteral("Label1_5"),
                      QStringLiteral("Asset List (list asset codes, objects, machines, or tags separated by commas)"),
                      120, 3720, 5775, 255);
     chkIncludePMWOs = new QCheckBox(QStringLiteral("Include PM Work Orders"), this);
     chkIncludePMWOs->setObjectName(QStringLiteral("chkIncludePMWOs"));
     placeTwips(chkIncludePMWOs, 3240, 2400, 2295, 255);
     cboDivision = editableCombo(this, QStringLiteral("cboDivision"), 1200, 3000, 1575, 315);
-    Label1_6 = label(this, QStringLiteral("Label1_6"), QStringLiteral("Division"), 360, 3000, 735, 255);
+    label(this, QStringLiteral("Label1_6"), QStringLiteral("Division"), 360, 3000, 735, 255);
     cboDepartment = editableCombo(this, QStringLiteral("cboDepartment"), 4200, 3000, 1575, 315);
-    Label1_7 = label(this, QStringLiteral("Label1_7"), QStringLiteral("Department"), 3000, 3000, 975, 255);
+    label(this, QStringLiteral("Label1_7"), QStringLiteral("Department"), 3000, 3000, 975, 255);
 
     QWidget *order[]
             = {txtAssetList, txtDBServerName, txtDBDatabaseName, txtDBUserID, txtDBPassword, txtRefreshInterval,

@@ -6,7 +6,6 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -53,14 +52,6 @@ public:
     QPushButton *cmdOK = nullptr;
     QPushButton *cmdCancel = nullptr;
     QGroupBox *frameServer = nullptr;
-    QLabel *Label1_0 = nullptr;
-    QLabel *Label1_1 = nullptr;
-    QLabel *Label1_2 = nullptr;
-    QLabel *Label1_3 = nullptr;
-    QLabel *Label1_4 = nullptr;
-    QLabel *Label1_5 = nullptr;
-    QLabel *Label1_6 = nullptr;
-    QLabel *Label1_7 = nullptr;
     QCheckBox *chkIncludePMWOs = nullptr;
     QComboBox *cboDivision = nullptr;
     QComboBox *cboDepartment = nullptr;

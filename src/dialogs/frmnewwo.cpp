@@ -38,12 +38,12 @@ frmNewWO::frmNewWO(QWidget *parent)
 
     cmdCancel = button(this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), 8760, 3480, 1335, 495);
     cboAssetCode = editableCombo(this, QStringLiteral("cboAssetCode"), 1800, 240, 4695, 315);
-    Label1_0 = label(this, QStringLiteral("Label1_0"), QStringLiteral("Asset Code"), 120, 240, 1335, 255);
+    label(this, QStringLiteral("Label1_0"), QStringLiteral("Asset Code"), 120, 240, 1335, 255);
     cboPriority = editableCombo(this, QStringLiteral("cboPriority"), 1800, 720, 735, 315);
     cboPriority->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
     cboPriority->setCurrentIndex(2);
-    Label1_1 = label(this, QStringLiteral("Label1_1"), QStringLiteral("Priority"), 120, 720, 1335, 255);
-    Label1_2 = label(this, QStringLiteral("Label1_2"), QStringLiteral("Work Requested"), 120, 1800, 1335, 255);
+    label(this, QStringLiteral("Label1_1"), QStringLiteral("Priority"), 120, 720, 1335, 255);
+    label(this, QStringLiteral("Label1_2"), QStringLiteral("Work Requested"), 120, 1800, 1335, 255);
     txtWorkRequest = new LimitedTextEdit(255, this);
     txtWorkRequest->setObjectName(QStringLiteral("txtWorkRequest"));
     txtWorkRequest->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -51,7 +51,7 @@ frmNewWO::frmNewWO(QWidget *parent)
     placeTwips(txtWorkRequest, 120, 2160, 9975, 1215);
     cmdOK = button(this, QStringLiteral("cmdOK"), QStringLiteral("OK"), 7320, 3480, 1335, 495);
     cboRequestedBy = editableCombo(this, QStringLiteral("cboRequestedBy"), 1800, 1200, 3135, 315);
-    RequestedBy = label(this, QStringLiteral("RequestedBy"), QStringLiteral("Requested By"), 120, 1200, 1335, 255);
+    label(this, QStringLiteral("RequestedBy"), QStringLiteral("Requested By"), 120, 1200, 1335, 255);
 
     // No default button: Enter in a combo box must not confirm a half-filled request, and
     // Enter in the request box starts a new line. Enter on a focused button presses it.

@@ -5,7 +5,6 @@
 
 class QComboBox;
 class QKeyEvent;
-class QLabel;
 class QPushButton;
 
 namespace Orvantel {
@@ -38,14 +37,10 @@ public:
 
     QPushButton *cmdCancel = nullptr;
     QComboBox *cboAssetCode = nullptr;
-    QLabel *Label1_0 = nullptr;
     QComboBox *cboPriority = nullptr;
-    QLabel *Label1_1 = nullptr;
-    QLabel *Label1_2 = nullptr;
     Orvantel::LimitedTextEdit *txtWorkRequest = nullptr;
     QPushButton *cmdOK = nullptr;
     QComboBox *cboRequestedBy = nullptr;
-    QLabel *RequestedBy = nullptr;
 
 protected:
     /// No button is a default button; Enter presses the focused button, as Space does.

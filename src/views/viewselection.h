@@ -1,13 +1,13 @@
 #pragma once
 
+#include "workorderqueries.h"
+
 #include <QString>
 
 namespace Orvantel {
 
 class DataGrid;
 
-/// The four views of the view buttons.
-enum ViewIndex { OpenWorkOrdersView = 0, UpcomingPMsView = 1, HistoryView = 2, LinkedFilesView = 3 };
 
 /// What m_sViewMode holds while each grid is shown.
 inline QString workOrdersMode() { return QStringLiteral("Work Orders"); }

@@ -11,6 +11,14 @@ int twipsToPixels(double twips)
     return int(std::lround(twips / TwipsPerPixel));
 }
 
+QFont designFont(qreal pointSize)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setPointSizeF(pointSize);
+    return font;
+}
+
 void placeTwips(QWidget *widget, int left, int top, int width, int height)
 {
     widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));

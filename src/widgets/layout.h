@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 
 #include <optional>
 
@@ -11,6 +12,9 @@ namespace Orvantel {
 constexpr double TwipsPerPixel = 15.0;
 
 int twipsToPixels(double twips);
+/// The sans-serif face the design measures were laid out for, at pointSize (8 for the
+/// control and its dialogs).
+QFont designFont(qreal pointSize = 8);
 /// Places a child by its design rectangle in twips.
 void placeTwips(QWidget *widget, int left, int top, int width, int height);
 

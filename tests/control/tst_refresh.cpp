@@ -159,7 +159,7 @@ void RefreshTest::statements_data()
            "WO_Nbr DESC"
         << "SELECT * FROM vw_LinkedFiles" << QVariantList{u"M1"_qs};
     QTest::addRow("sql server: linked files selected, blanks only")
-        << sqlServer << "   " << -1 << "" << ""
+        << sqlServer << "   " << 3 << "" << ""
         << "SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1 ORDER BY WO_Nbr DESC"
         << "SELECT * FROM vw_LinkedFiles" << QVariantList{};
     QTest::addRow("sqlite: commas only still filter")
@@ -193,7 +193,7 @@ void RefreshTest::statements()
     QFETCH(QVariantList, values);
     const SqlDialect dialect{Backend(backend)};
     const Statement workOrders
-        = WorkOrderQueries::workOrdersStatement(dialect, assets, WorkOrderQueries::View(view), division, department);
+        = WorkOrderQueries::workOrdersStatement(dialect, assets, View(view), division, department);
     QCOMPARE(workOrders.sql, expected);
     QCOMPARE(workOrders.values, values);
     const Statement linkedFiles = WorkOrderQueries::linkedFilesStatement(dialect, assets);

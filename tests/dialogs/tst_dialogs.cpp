@@ -100,13 +100,6 @@ private:
 const QStringList AssetItems
         = {u"A1 - Pump"_qs, u"B2 - Fan"_qs, u"C3 - C3"_qs, u"O'Q - Quoted"_qs, u"P-100 - Feed pump"_qs};
 
-void addBackendRows()
-{
-    QTest::addColumn<QString>("backend");
-    QTest::newRow("sqlite") << u"sqlite"_qs;
-    QTest::newRow("postgresql") << u"postgresql"_qs;
-}
-
 /// Replaces what a box holds by typing, as an operator does.
 void typeInto(QWidget *box, const QString &text)
 {

@@ -299,3 +299,130 @@ void PgServer::dropDatabase(const QString &name)
 }
 
 } // namespace TestSupport
+
+namespace TestSupport {
+
+struct TestPlant::Private
+{
+    Backend backend;
+    QTemporaryDir dir;
+    QString pgDatabase;
+    QString connection = QStringLiteral("testplant-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+};
+
+TestPlant::TestPlant(Backend backend)
+    : d(std::make_unique<Private>())
+{
+    d->backend = backend;
+    qputenv("ORVANTEL_CONFIG_DIR", QFile::encodeName(d->dir.path()));
+    QSqlDatabase db;
+    if (backend == Sqlite) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connection);
+        db.setDatabaseName(sqliteFile());
+    } else {
+        d->pgDatabase = PgServer::createDatabase(QStringLiteral("testplant"));
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d->connection);
+        db.setHostName(PgServer::host());
+        db.setPort(PgServer::port());
+        db.setUserName(PgServer::user());
+        db.setPassword(PgServer::password());
+        db.setDatabaseName(d->pgDatabase);
+    }
+    if (!db.open())
+        qFatal("test plant: %s", qPrintable(db.lastError().text()));
+    Orvantel::DemoData::createSchema(db);
+    exec({
+            QStringLiteral("INSERT INTO GS_Divisions (DivisionID) VALUES ('D1'), ('D2')"),
+            QStringLiteral("INSERT INTO GS_Departments (DepartmentID, DivisionID) VALUES ('M1', 'D1'), ('M2', 'D2')"),
+            QStringLiteral("INSERT INTO GS_Assets (AssetCode, Descr, DivisionID, DepartmentID) VALUES "
+                           "('A1', 'Pump', 'D1', 'M1'), ('A2', 'Fan', 'D1', 'M1'), ('O''Q', 'Quoted', 'D1', 'M1'), "
+                           "('B1', 'Boiler', 'D2', 'M2'), ('C3', NULL, 'D2', 'M2'), ('P-100', 'Feed pump', 'D2', 'M2')"),
+            QStringLiteral("INSERT INTO GS_Users (UserID, Name, CanRequestWork) VALUES ('U1', 'Ann', 1), "
+                           "('U2', 'Bob', 1), ('U3', NULL, 1), ('T9', 'Tech', 0)"),
+            QStringLiteral("INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, "
+                           "RequestedBy, WorkRequest, DivisionID, DepartmentID) VALUES "
+                           "(101, 'A1', 0, 0, 1, '2026-01-01 08:00:00', 'U1', 'Seal leaks', 'D1', 'M1'), "
+                           "(102, 'A2', 1, 0, 2, '2026-01-02 08:00:00', 'U2', 'Belt slipping', 'D1', 'M1'), "
+                           "(103, 'B1', 2, 0, 3, '2026-01-03 08:00:00', 'U1', 'Burner check', 'D2', 'M2'), "
+                           "(104, 'A1', 0, 1, 3, '2026-01-04 08:00:00', 'U1', 'Monthly pump PM', 'D1', 'M1'), "
+                           "(105, 'B1', 3, 0, 4, '2026-01-05 08:00:00', 'U2', 'Replaced roller', 'D2', 'M2'), "
+                           "(106, 'A2', 4, 0, 5, '2026-01-06 08:00:00', 'U1', 'Fan closed', 'D1', 'M1'), "
+                           "(107, 'P-100', 0, 0, NULL, '2026-01-07 08:00:00', 'U2', 'Noise', 'D2', 'M2'), "
+                           "(108, 'O''Q', 1, 0, 2, '2026-01-08 08:00:00', 'U1', 'Quoted request', 'D1', 'M1')"),
+            QStringLiteral("INSERT INTO GS_LinkedFiles (AssetCode, DocType, DocDescr, FileName) VALUES "
+                           "('A1', 'Photo', 'Pump front', 'a1.png'), ('B1', 'Manual', 'Boiler manual', 'b1 manual.pdf')"),
+    });
+}
+
+TestPlant::~TestPlant()
+{
+    QSqlDatabase::database(d->connection, false).close();
+    QSqlDatabase::removeDatabase(d->connection);
+    if (!d->pgDatabase.isEmpty())
+        PgServer::dropDatabase(d->pgDatabase);
+}
+
+QString TestPlant::serverName() const
+{
+    return d->backend == Sqlite ? QStringLiteral("sqlite:plant.db") : PgServer::serverName();
+}
+
+QString TestPlant::databaseName() const
+{
+    return d->backend == Sqlite ? QStringLiteral("Maintenance") : d->pgDatabase;
+}
+
+QString TestPlant::userId() const
+{
+    return d->backend == Sqlite ? QString() : PgServer::user();
+}
+
+QString TestPlant::password() const
+{
+    return d->backend == Sqlite ? QString() : PgServer::password();
+}
+
+void TestPlant::writeSettings(const QByteArray &moreKeys) const
+{
+    TestSupport::writeSettings(folder(), "DBServerName=" + serverName().toUtf8() + "\nDBDatabaseName="
+                                                 + databaseName().toUtf8() + "\nDBUserID=" + userId().toUtf8()
+                                                 + "\nDBPassword=" + password().toUtf8() + '\n' + moreKeys);
+}
+
+QString TestPlant::folder() const
+{
+    return d->dir.path();
+}
+
+QString TestPlant::sqliteFile() const
+{
+    return d->backend == Sqlite ? d->dir.filePath(QStringLiteral("plant.db")) : QString();
+}
+
+void TestPlant::exec(const QStringList &statements) const
+{
+    QSqlQuery q(QSqlDatabase::database(d->connection, false));
+    for (const QString &sql : statements) {
+        if (!q.exec(sql))
+            qFatal("test plant: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    }
+}
+
+QVariant TestPlant::scalar(const QString &sql) const
+{
+    QSqlQuery q(QSqlDatabase::database(d->connection, false));
+    if (!q.exec(sql) || !q.next()) {
+        qWarning("test plant: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+        return {};
+    }
+    return q.value(0);
+}
+
+void addBackendRows()
+{
+    QTest::addColumn<QString>("backend");
+    QTest::newRow("sqlite") << QStringLiteral("sqlite");
+    QTest::newRow("postgresql") << QStringLiteral("postgresql");
+}
+
+} // namespace TestSupport

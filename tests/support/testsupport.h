@@ -93,6 +93,60 @@ int ticksWhileErrorBoxIsOpen(const std::function<void()> &tick, MessageBoxRecord
 /// Fails the test if none appears within timeoutMs.
 void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs = 10000);
 
+/// The test plant: a maintenance database whose every row the tests know, on SQLite or
+/// on the PostgreSQL test server, with a settings folder ($ORVANTEL_CONFIG_DIR) of its own.
+///   divisions    D1, D2; departments M1 (D1), M2 (D2)
+///   assets       A1 Pump, A2 Fan, O'Q Quoted (D1/M1); B1 Boiler, C3 (no description),
+///                P-100 Feed pump (D2/M2)
+///   requesters   U1 Ann, U2 Bob, U3 (no name); T9 Tech may not request work
+///   work orders  number asset status PM priority date(2026-01-0N) requester request
+///                101 A1   0 - 1 01 U1 "Seal leaks"       (open)
+///                102 A2   1 - 2 02 U2 "Belt slipping"    (open)
+///                103 B1   2 - 3 03 U1 "Burner check"     (open)
+///                104 A1   0 PM 3 04 U1 "Monthly pump PM" (upcoming PM)
+///                105 B1   3 - 4 05 U2 "Replaced roller"  (history)
+///                106 A2   4 - 5 06 U1 "Fan closed"       (history)
+///                107 P-100 0 - NULL 07 U2 "Noise"        (open)
+///                108 O'Q  1 - 2 08 U1 "Quoted request"   (open)
+///                D1/M1 for the assets of D1, D2/M2 for the others; dates at 08:00:00
+///   linked files A1 Photo "Pump front" a1.png; B1 Manual "Boiler manual" "b1 manual.pdf"
+class TestPlant
+{
+public:
+    enum Backend { Sqlite, Postgres };
+    /// Fails the test (fatally) when the database cannot be made.
+    explicit TestPlant(Backend backend = Sqlite);
+    /// "sqlite" or "postgresql", as addBackendRows() names them.
+    explicit TestPlant(const QString &backend)
+        : TestPlant(backend == QLatin1String("postgresql") ? Postgres : Sqlite)
+    {}
+    ~TestPlant();
+
+    /// The control's server and database names for this plant ("sqlite:plant.db" is taken
+    /// from the settings folder).
+    QString serverName() const;
+    QString databaseName() const;
+    QString userId() const;
+    QString password() const;
+    /// Writes the settings file for this plant, with further keys ("Key=value" lines).
+    void writeSettings(const QByteArray &moreKeys = QByteArray()) const;
+    QString folder() const;
+    /// The SQLite file (empty on PostgreSQL).
+    QString sqliteFile() const;
+    /// Runs statements; a failing one fails the test and prints the driver's error.
+    void exec(const QStringList &statements) const;
+    /// The first value of a query (invalid when it fails, which is printed).
+    QVariant scalar(const QString &sql) const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+/// A data-driven test's backend column (QString "backend"): rows "sqlite" and "postgresql"
+/// (call REQUIRE_POSTGRES() in the test for the latter).
+void addBackendRows();
+
 /// A fresh SQLite maintenance database at dir/name (demo plant unless options say otherwise).
 QString createSqliteDatabase(const QString &dir, const QString &name = QStringLiteral("maint.db"),
                              const Orvantel::DemoData::Options &options = Orvantel::DemoData::Options());
