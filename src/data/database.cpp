@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "cancellation.h"
+#include "logging.h"
 
 #include "configdir.h"
 #include "connectionstring.h"
@@ -306,6 +307,20 @@ QSqlDatabase Database::database() const
 }
 
 ColumnStore Database::load(const Statement &statement, int rowLimit)
+{
+    try {
+        return loadOpen(statement, rowLimit);
+    } catch (const ControlError &error) {
+        // A statement abandoned on a silent server leaves its connection unusable.
+        if (error.number == ControlError::ServerSilent) {
+            qCInfo(lcDatabase, "Connection %s closed after silence", qPrintable(m_connectionName));
+            close();
+        }
+        throw;
+    }
+}
+
+ColumnStore Database::loadOpen(const Statement &statement, int rowLimit)
 {
     open();
     QSqlDatabase db = database();

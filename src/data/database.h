@@ -72,6 +72,8 @@ public:
     void execute(const Statement &statement);
 
 private:
+    ColumnStore loadOpen(const Statement &statement, int rowLimit);
+
     ConnectionTarget m_target;
     QString m_connectionName;
 };

@@ -3,10 +3,14 @@
 #include "configdir.h"
 #include "controlerror.h"
 #include "database.h"
+#include "logging.h"
 #include "recordset.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+
+#include <libpq-fe.h>
 
 namespace Orvantel {
 
@@ -40,6 +44,11 @@ struct DataSource::Private
     {
         if (!database->isOpen())
             return true;
+        // libpq knows without asking the server, which may not answer.
+        const QVariant handle = database->database().driver()->handle();
+        if (database->backend() == Backend::PostgreSql && handle.isValid())
+            return PQstatus(*static_cast<PGconn *const *>(handle.constData())) != CONNECTION_OK;
+        // ODBC: the probe is bounded by the connection's request timeout.
         QSqlQuery probe(database->database());
         return !probe.exec(QStringLiteral("SELECT 1"));
     }
@@ -97,9 +106,12 @@ void DataSource::refresh()
 
     try {
         d->load();
-    } catch (const ControlError &) {
+    } catch (const ControlError &error) {
         // A kept server connection may have died since its last use: reconnect once and retry.
-        if (reuse && d->database->backend() != Backend::Sqlite && d->connectionLost()) {
+        // Not after silence: that wait already took its bound, the next use reconnects.
+        if (reuse && error.number != ControlError::ServerSilent && d->database->backend() != Backend::Sqlite
+            && d->connectionLost()) {
+            qCInfo(lcDatabase, "Reconnecting after: %s", qPrintable(error.description));
             try {
                 d->openDatabase();
                 d->load();
