@@ -18,6 +18,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <sqlite3.h>
 #include <iterator>
 #include <utility>
 
@@ -180,6 +184,17 @@ void resolveOdbc(ConnectionTarget &target, const QString &server, const Connecti
 
 std::atomic<int> connectionCounter {0};
 
+/// SQLite's wait for a lock another connection holds: up to ServerSilenceSeconds, ended
+/// early when the thread's waits are cancelled.
+int waitForLock(void *, int attempts)
+{
+    constexpr int SliceMs = 10;
+    if (Cancellation::requested() || attempts >= ServerSilenceSeconds * 1000 / SliceMs)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(SliceMs));
+    return 1;
+}
+
 } // namespace
 
 ConnectionTarget resolveConnectionTarget(const QString &connectionString, const QString &baseDirectory)
@@ -264,8 +279,7 @@ void Database::open()
         // mode=rw: SQLite must never create a new, empty file in place of one that just went missing.
         db.setDatabaseName(QUrl::fromLocalFile(file.filePath()).toString(QUrl::FullyEncoded)
                            + QStringLiteral("?mode=rw"));
-        // A file locked by another connection is waited on for as long as a silent server.
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(ServerSilenceSeconds * 1000));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
     } else {
         db.setDatabaseName(m_target.databaseName);
         db.setHostName(m_target.hostName);
@@ -279,6 +293,10 @@ void Database::open()
         throw ControlError::fromSqlError(db.lastError());
 
     if (m_target.backend == Backend::Sqlite) {
+        // A file locked by another connection is waited on for as long as a silent server.
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            sqlite3_busy_handler(*static_cast<sqlite3 *const *>(handle.constData()), waitForLock, nullptr);
         // SQLite reads the file lazily: a file that is no database must fail here, not on the first query.
         QSqlQuery probe(db);
         if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
