@@ -349,8 +349,9 @@ TestPlant::TestPlant(Backend backend)
                            "(106, 'A2', 4, 0, 5, '2026-01-06 08:00:00', 'U1', 'Fan closed', 'D1', 'M1'), "
                            "(107, 'P-100', 0, 0, NULL, '2026-01-07 08:00:00', 'U2', 'Noise', 'D2', 'M2'), "
                            "(108, 'O''Q', 1, 0, 2, '2026-01-08 08:00:00', 'U1', 'Quoted request', 'D1', 'M1')"),
-            QStringLiteral("INSERT INTO GS_LinkedFiles (AssetCode, DocType, DocDescr, FileName) VALUES "
-                           "('A1', 'Photo', 'Pump front', 'a1.png'), ('B1', 'Manual', 'Boiler manual', 'b1 manual.pdf')"),
+            QStringLiteral("INSERT INTO GS_LinkedFiles (FileID, AssetCode, DocType, DocDescr, FileName) VALUES "
+                           "(1, 'A1', 'Photo', 'Pump front', 'a1.png'), "
+                           "(2, 'B1', 'Manual', 'Boiler manual', 'b1 manual.pdf')"),
     });
 }
 
