@@ -455,6 +455,7 @@ void WorkOrdersGridPrivate::backgroundLoadFinished()
     const RememberedRow row = rememberRow();
     Adodc1->recordset()->replace(std::move(result->store), std::move(result->order), result->orderedBy);
     restoreRow(row);
+    qCDebug(lcRefresh, "Timed load %llu swapped in", result->ticket);
     if (m_refreshErrorsOpen > 0) {
         qCInfo(lcRefresh, "Timed load succeeded again: the refresh error box is closed");
         closeMessages(q, QStringLiteral("RefreshData Error"));

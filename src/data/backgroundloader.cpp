@@ -51,6 +51,7 @@ void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
         try {
             const QString target = request.connectionString + QLatin1Char('\n') + request.baseDirectory;
             if (!database || openedFor != target) {
+                qCInfo(lcDatabase, "Background connection opened");
                 database.reset();
                 database = std::make_unique<Database>(request.connectionString, request.baseDirectory);
                 openedFor = target;
