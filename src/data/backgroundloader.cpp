@@ -5,12 +5,25 @@
 #include "logging.h"
 #include "rowsorter.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <thread>
 
 namespace Orvantel {
+
+namespace {
+
+QEvent::Type resultReadyEvent()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+} // namespace
 
 struct BackgroundLoader::Shared
 {
@@ -84,10 +97,10 @@ void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
         if (!shared->owner)
             break;
         shared->result = std::move(result);
-        // Posted under the lock: the loader cannot be destroyed meanwhile, and a posted call
-        // that it no longer lives to receive is dropped with it.
-        BackgroundLoader *owner = shared->owner;
-        QMetaObject::invokeMethod(owner, [owner] { Q_EMIT owner->finished(); }, Qt::QueuedConnection);
+        // Posted under the lock: the loader cannot be destroyed meanwhile, and an event that
+        // it no longer lives to receive is dropped with it. (A plain event rather than a
+        // queued functor: its one owner after posting is Qt's event queue.)
+        QCoreApplication::postEvent(shared->owner, new QEvent(resultReadyEvent()));
     }
     if (database)
         qCInfo(lcDatabase, "Background connection closed");
@@ -134,6 +147,14 @@ bool BackgroundLoader::isBusy() const
 {
     const std::lock_guard<std::mutex> lock(m_shared->mutex);
     return m_shared->running || m_shared->result.has_value();
+}
+
+bool BackgroundLoader::event(QEvent *event)
+{
+    if (event->type() != resultReadyEvent())
+        return QObject::event(event);
+    Q_EMIT finished();
+    return true;
 }
 
 std::optional<BackgroundLoader::Result> BackgroundLoader::takeResult()

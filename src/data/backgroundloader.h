@@ -64,6 +64,9 @@ public:
 Q_SIGNALS:
     void finished();
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     struct Shared;
     static void work(const std::shared_ptr<Shared> &shared);
