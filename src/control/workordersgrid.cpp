@@ -8,7 +8,10 @@
 #include "textconv.h"
 
 #include "connectionstring.h"
+#include "backgroundloader.h"
+#include "configdir.h"
 #include "datasource.h"
+#include "logging.h"
 #include "recordset.h"
 #include "workorderqueries.h"
 #include "datagrid.h"
@@ -169,6 +172,11 @@ void WorkOrdersGridPrivate::createChildren()
     Timer1 = new QTimer(q);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(5000);
+
+    m_loader = new BackgroundLoader(q);
+    QObject::connect(m_loader, &BackgroundLoader::finished, q, [this] {
+        entry(QStringLiteral("RefreshData Error"), [this] { backgroundLoadFinished(); });
+    });
 
     // Tab order as designed: the work-order grid first, the view buttons last.
     QWidget *order[] = {grdWorkOrders, cmdAbout, cmdConfig, cmdNewWO, TDBGrid1,
@@ -413,9 +421,70 @@ void WorkOrdersGridPrivate::finishStartUp()
 
 void WorkOrdersGridPrivate::timerTick()
 {
-    // While a refresh's error box waits for the operator, later ticks do not pile up more.
-    if (ConnectedToDB && m_refreshErrorsOpen == 0)
-        refreshData();
+    // Ticks go on while a refresh's error box is open: the first load that succeeds closes it.
+    if (!ConnectedToDB || m_loader->isBusy())
+        return;
+    m_bDataLoaded = true;
+    const Statement statement = workOrdersStatement();
+    Adodc1->setRecordSource(statement, WorkOrderQueries::WorkOrdersOrder);
+    Recordset *rows = Adodc1->recordset();
+    m_backgroundTicket = m_loader->start(
+            {Adodc1->connectionString(), configDirectory(), statement, rows->sort(), rows->rowLimit()});
+    qCDebug(lcRefresh, "Timed load %llu started", m_backgroundTicket);
+}
+
+void WorkOrdersGridPrivate::backgroundLoadFinished()
+{
+    std::optional<BackgroundLoader::Result> result = m_loader->takeResult();
+    if (!result)
+        return;
+    if (result->ticket != m_backgroundTicket) {
+        qCInfo(lcRefresh, "Timed load %llu dropped: a newer load superseded it", result->ticket);
+        return;
+    }
+    m_backgroundTicket = 0;
+    if (result->error) {
+        qCInfo(lcRefresh, "Timed load failed: %d %s", result->error->number, qPrintable(result->error->description));
+        if (m_refreshErrorsOpen > 0)
+            return; // the box on screen already says so
+        ++m_refreshErrorsOpen;
+        reportError(*result->error, QStringLiteral("RefreshData Error"));
+        --m_refreshErrorsOpen;
+        return;
+    }
+    const RememberedRow row = rememberRow();
+    Adodc1->recordset()->replace(std::move(result->store), std::move(result->order), result->orderedBy);
+    restoreRow(row);
+    qCDebug(lcRefresh, "Timed load %llu swapped in", result->ticket);
+    if (m_refreshErrorsOpen > 0) {
+        qCInfo(lcRefresh, "Timed load succeeded again: the refresh error box is closed");
+        closeMessages(q, QStringLiteral("RefreshData Error"));
+    }
+}
+
+Statement WorkOrdersGridPrivate::workOrdersStatement() const
+{
+    return WorkOrderQueries::workOrdersStatement(Adodc1->dialect(), AssetList, selectedWorkOrderView(), Division,
+                                                 Department);
+}
+
+WorkOrdersGridPrivate::RememberedRow WorkOrdersGridPrivate::rememberRow() const
+{
+    RememberedRow row;
+    if (grdWorkOrders->rowCount() > 0)
+        row.index = std::max(0, grdWorkOrders->currentRowIndex());
+    row.scroll = grdWorkOrders->verticalScrollBar()->value();
+    return row;
+}
+
+void WorkOrdersGridPrivate::restoreRow(const RememberedRow &row)
+{
+    // Index 0 is never restored: the grid stays where the load left it, on its first row.
+    if (grdWorkOrders->rowCount() > row.index && row.index > 0) {
+        grdWorkOrders->setCurrentRowIndex(row.index);
+        // Keep the rows where the operator was looking, not where scrollTo() put them.
+        grdWorkOrders->verticalScrollBar()->setValue(row.scroll);
+    }
 }
 
 View WorkOrdersGridPrivate::selectedWorkOrderView() const
@@ -618,23 +687,16 @@ bool WorkOrdersGrid::RefreshData()
 bool WorkOrdersGridPrivate::refreshData()
 {
     m_bDataLoaded = true;
+    // A load of the host's or the operator's supersedes a timed one still running.
+    m_backgroundTicket = 0;
     const std::optional<Failure> failure = attempt([this] {
-        DataGrid *grid = grdWorkOrders;
-        int remembered = 0;
-        const Statement sql = WorkOrderQueries::workOrdersStatement(Adodc1->dialect(), AssetList,
-                                                                    selectedWorkOrderView(), Division, Department);
-        if (grid->rowCount() > 0)
-            remembered = std::max(0, grid->currentRowIndex());
-        const int scroll = grid->verticalScrollBar()->value();
-        Adodc1->setRecordSource(sql);
+        const Statement statement = workOrdersStatement();
+        const RememberedRow row = rememberRow();
+        Adodc1->setRecordSource(statement, WorkOrderQueries::WorkOrdersOrder);
         Adodc1->refresh();
         if (!m_sSortOrder.isEmpty())
             Adodc1->recordset()->setSort(m_sSortOrder);
-        if (grid->rowCount() > remembered && remembered > 0) {
-            grid->setCurrentRowIndex(remembered);
-            // Keep the rows where the operator was looking, not where scrollTo() put them.
-            grid->verticalScrollBar()->setValue(scroll);
-        }
+        restoreRow(row);
     });
     if (!failure)
         return true;

@@ -21,6 +21,7 @@ class QRadioButton;
 class QTimer;
 
 namespace Orvantel {
+class BackgroundLoader;
 class DataGrid;
 class DataSource;
 struct CellStyle;
@@ -130,9 +131,23 @@ public:
     bool connectToServer();
     /// Loads the linked files of the configured assets; throws ControlError.
     void RefreshLinkedFiles();
-    /// The refresh timer's tick: refreshes the work orders while connected, unless the
-    /// error box of an earlier refresh is still open.
+    /// The refresh timer's tick: while connected, loads the work orders in the background
+    /// (unless such a load still runs); the GUI thread never waits on the database for it.
     void timerTick();
+    /// A background load finished: its rows are swapped in (and an open refresh error box
+    /// closed, since what it reported is over), or its failure shown, one box at a time. A
+    /// load superseded by a newer one meanwhile is dropped.
+    void backgroundLoadFinished();
+    /// The work-order statement of this moment (assets, view, division, department).
+    Orvantel::Statement workOrdersStatement() const;
+    /// The current row to restore after a load (RefreshData's rule), and where the view was.
+    struct RememberedRow
+    {
+        int index = 0;
+        int scroll = 0;
+    };
+    RememberedRow rememberRow() const;
+    void restoreRow(const RememberedRow &row);
 
     // --- Views and grids -----------------------------------------------------------
 
@@ -228,6 +243,11 @@ public:
     Orvantel::DataSource *Adodc1 = nullptr;
     Orvantel::DataSource *Adodc2 = nullptr;
     QTimer *Timer1 = nullptr;
+    /// Timed refreshes, on a thread of their own.
+    Orvantel::BackgroundLoader *m_loader = nullptr;
+    /// The background load whose rows may still be shown (0: none; a host call's load
+    /// supersedes it).
+    quint64 m_backgroundTicket = 0;
 };
 
 /// The error the exception being handled stands for (call inside a catch block).

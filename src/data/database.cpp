@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "cancellation.h"
+#include "logging.h"
 
 #include "configdir.h"
 #include "connectionstring.h"
@@ -9,6 +10,7 @@
 #include "recordset.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -17,6 +19,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <iterator>
 #include <utility>
 
@@ -179,6 +186,26 @@ void resolveOdbc(ConnectionTarget &target, const QString &server, const Connecti
 
 std::atomic<int> connectionCounter {0};
 
+/// The SQLite file's device and inode; empty when it is missing, and for a server.
+QString fileIdentity(const ConnectionTarget &target)
+{
+    struct stat info;
+    if (target.backend != Backend::Sqlite || ::stat(QFile::encodeName(target.databaseName).constData(), &info) != 0)
+        return QString();
+    return QString::number(info.st_dev) + QLatin1Char(':') + QString::number(info.st_ino);
+}
+
+/// SQLite's wait for a lock another connection holds: up to ServerSilenceSeconds, ended
+/// early when the thread's waits are cancelled.
+int waitForLock(void *, int attempts)
+{
+    constexpr int SliceMs = 10;
+    if (Cancellation::requested() || attempts >= ServerSilenceSeconds * 1000 / SliceMs)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(SliceMs));
+    return 1;
+}
+
 } // namespace
 
 ConnectionTarget resolveConnectionTarget(const QString &connectionString, const QString &baseDirectory)
@@ -263,8 +290,7 @@ void Database::open()
         // mode=rw: SQLite must never create a new, empty file in place of one that just went missing.
         db.setDatabaseName(QUrl::fromLocalFile(file.filePath()).toString(QUrl::FullyEncoded)
                            + QStringLiteral("?mode=rw"));
-        // A file locked by another connection is waited on for as long as a silent server.
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(ServerSilenceSeconds * 1000));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
     } else {
         db.setDatabaseName(m_target.databaseName);
         db.setHostName(m_target.hostName);
@@ -278,6 +304,11 @@ void Database::open()
         throw ControlError::fromSqlError(db.lastError());
 
     if (m_target.backend == Backend::Sqlite) {
+        m_openedFile = fileIdentity(m_target);
+        // A file locked by another connection is waited on for as long as a silent server.
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            sqlite3_busy_handler(*static_cast<sqlite3 *const *>(handle.constData()), waitForLock, nullptr);
         // SQLite reads the file lazily: a file that is no database must fail here, not on the first query.
         QSqlQuery probe(db);
         if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
@@ -287,6 +318,11 @@ void Database::open()
             throw error;
         }
     }
+}
+
+bool Database::fileReplaced() const
+{
+    return m_target.backend == Backend::Sqlite && isOpen() && fileIdentity(m_target) != m_openedFile;
 }
 
 bool Database::isOpen() const
@@ -306,6 +342,20 @@ QSqlDatabase Database::database() const
 }
 
 ColumnStore Database::load(const Statement &statement, int rowLimit)
+{
+    try {
+        return loadOpen(statement, rowLimit);
+    } catch (const ControlError &error) {
+        // A statement abandoned on a silent server leaves its connection unusable.
+        if (error.number == ControlError::ServerSilent) {
+            qCInfo(lcDatabase, "Connection %s closed after silence", qPrintable(m_connectionName));
+            close();
+        }
+        throw;
+    }
+}
+
+ColumnStore Database::loadOpen(const Statement &statement, int rowLimit)
 {
     open();
     QSqlDatabase db = database();

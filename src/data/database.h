@@ -51,6 +51,9 @@ public:
     void open();
     bool isOpen() const;
     void close();
+    /// For SQLite: whether the file at the path is no longer the one opened (removed, or
+    /// replaced by another). An open connection would go on reading the old one; reopen.
+    bool fileReplaced() const;
 
     QSqlDatabase database() const;
     QString connectionName() const { return m_connectionName; }
@@ -72,8 +75,11 @@ public:
     void execute(const Statement &statement);
 
 private:
+    ColumnStore loadOpen(const Statement &statement, int rowLimit);
+
     ConnectionTarget m_target;
     QString m_connectionName;
+    QString m_openedFile; ///< the SQLite file's device and inode when opened
 };
 
 } // namespace Orvantel

@@ -3,28 +3,17 @@
 #include "configdir.h"
 #include "controlerror.h"
 #include "database.h"
+#include "logging.h"
 #include "recordset.h"
 
-#include <QFile>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <sys/stat.h>
+#include <libpq-fe.h>
 
 namespace Orvantel {
 
-namespace {
-
-/// The SQLite file's device and inode; empty when it is missing, and for a server.
-QString sqliteFileIdentity(const ConnectionTarget &target)
-{
-    struct stat info;
-    if (target.backend != Backend::Sqlite || ::stat(QFile::encodeName(target.databaseName).constData(), &info) != 0)
-        return QString();
-    return QString::number(info.st_dev) + QLatin1Char(':') + QString::number(info.st_ino);
-}
-
-} // namespace
 
 struct DataSource::Private
 {
@@ -35,16 +24,9 @@ struct DataSource::Private
     /// What the open database was made from, to notice a change.
     QString openedConnectionString;
     QString openedBaseDirectory;
-    /// An open SQLite connection keeps reading its file after the file was removed or
-    /// replaced; the file at the path must still be this one for the connection to be kept.
-    QString openedFile;
     Recordset *recordset = nullptr;
 
     QString effectiveBaseDirectory() const { return baseDirectory.isEmpty() ? configDirectory() : baseDirectory; }
-    QString fileAtPath() const
-    {
-        return sqliteFileIdentity(resolveConnectionTarget(connectionString, effectiveBaseDirectory()));
-    }
 
     void openDatabase()
     {
@@ -54,7 +36,6 @@ struct DataSource::Private
         database = std::move(db);
         openedConnectionString = connectionString;
         openedBaseDirectory = effectiveBaseDirectory();
-        openedFile = fileAtPath();
     }
 
     void load() { database->load(recordSource, *recordset); }
@@ -64,6 +45,11 @@ struct DataSource::Private
     {
         if (!database->isOpen())
             return true;
+        // libpq knows without asking the server, which may not answer.
+        const QVariant handle = database->database().driver()->handle();
+        if (database->backend() == Backend::PostgreSql && handle.isValid())
+            return PQstatus(*static_cast<PGconn *const *>(handle.constData())) != CONNECTION_OK;
+        // ODBC: the probe is bounded by the connection's request timeout.
         QSqlQuery probe(database->database());
         return !probe.exec(QStringLiteral("SELECT 1"));
     }
@@ -115,15 +101,18 @@ void DataSource::refresh()
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The record source is empty"));
 
     const bool reuse = d->database && d->database->isOpen() && d->openedConnectionString == d->connectionString
-            && d->openedBaseDirectory == d->effectiveBaseDirectory() && d->openedFile == d->fileAtPath();
+            && d->openedBaseDirectory == d->effectiveBaseDirectory() && !d->database->fileReplaced();
     if (!reuse)
         d->openDatabase();
 
     try {
         d->load();
-    } catch (const ControlError &) {
+    } catch (const ControlError &error) {
         // A kept server connection may have died since its last use: reconnect once and retry.
-        if (reuse && d->database->backend() != Backend::Sqlite && d->connectionLost()) {
+        // Not after silence: that wait already took its bound, the next use reconnects.
+        if (reuse && error.number != ControlError::ServerSilent && d->database->backend() != Backend::Sqlite
+            && d->connectionLost()) {
+            qCInfo(lcDatabase, "Reconnecting after: %s", qPrintable(error.description));
             try {
                 d->openDatabase();
                 d->load();

@@ -53,7 +53,7 @@ Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetLis
         statement.sql += QStringLiteral(" AND DepartmentID = ");
         dialect.appendValues(statement, {department});
     }
-    statement.sql += QStringLiteral(" ORDER BY WO_Nbr DESC");
+    statement.sql += QStringLiteral(" ORDER BY ") + WorkOrdersOrder;
     return statement;
 }
 

@@ -19,6 +19,9 @@ namespace Orvantel::WorkOrderQueries {
 /// nothing but blanks gives none (no limit).
 QStringList assetCodes(const QString &assetList);
 
+/// The order workOrdersStatement() gives its rows in, as a sort text: newest first.
+inline const QString WorkOrdersOrder = QStringLiteral("WO_Nbr DESC");
+
 /// The work orders of a view, limited by the assets, division and department, newest
 /// first; every value bound. The linked-files view adds no view condition.
 Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetList, View view, const QString &division,

@@ -24,6 +24,18 @@ void showMessage(const QString &text, const QString &title, MessageStyle style, 
     delete box;
 }
 
+void closeMessages(QWidget *parent, const QString &title)
+{
+    if (!parent)
+        return;
+    const auto boxes = parent->findChildren<QMessageBox *>(QStringLiteral("OrvantelMessageBox"),
+                                                           Qt::FindDirectChildrenOnly);
+    for (QMessageBox *box : boxes) {
+        if (box->windowTitle() == title && box->isVisible())
+            box->done(QMessageBox::Ok);
+    }
+}
+
 int openMessageCount()
 {
     return s_openCount;

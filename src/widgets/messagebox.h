@@ -18,6 +18,10 @@ enum class MessageStyle {
 void showMessage(const QString &text, const QString &title, MessageStyle style,
                                            QWidget *parent = nullptr);
 
+/// Closes (as by OK) the boxes shown by showMessage() over parent with this title: what
+/// they reported is over. Their showMessage() calls return.
+void closeMessages(QWidget *parent, const QString &title);
+
 /// How many boxes shown by showMessage() are open right now (0 or 1 unless nested
 /// event loops stack them).
 int openMessageCount();

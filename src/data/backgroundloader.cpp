@@ -1,0 +1,168 @@
+#include "backgroundloader.h"
+
+#include "cancellation.h"
+#include "database.h"
+#include "logging.h"
+#include "rowsorter.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace Orvantel {
+
+namespace {
+
+QEvent::Type resultReadyEvent()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+} // namespace
+
+struct BackgroundLoader::Shared
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    // Guarded by mutex.
+    BackgroundLoader *owner = nullptr; ///< null once the loader is gone
+    std::optional<Request> request;    ///< waiting for the worker
+    quint64 requestTicket = 0;
+    bool running = false;              ///< a load is on the worker
+    std::optional<Result> result;      ///< finished, waiting to be taken
+    quint64 lastTicket = 0;
+    bool threadStarted = false;
+    // Read by the worker's waits without the lock.
+    std::atomic<bool> cancelled{false};
+};
+
+/// The worker thread: takes requests until the loader is gone, with one connection of its
+/// own that it opens, keeps and closes itself.
+void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
+{
+    const Cancellation cancellation(shared->cancelled);
+    std::unique_ptr<Database> database;
+    QString openedFor;
+    for (;;) {
+        BackgroundLoader::Request request;
+        BackgroundLoader::Result result;
+        {
+            std::unique_lock<std::mutex> lock(shared->mutex);
+            shared->wake.wait(lock, [&] { return shared->request || !shared->owner; });
+            if (!shared->owner)
+                break;
+            request = std::move(*shared->request);
+            shared->request.reset();
+            result.ticket = shared->requestTicket;
+        }
+
+        try {
+            const QString target = request.connectionString + QLatin1Char('\n') + request.baseDirectory;
+            if (!database || openedFor != target || database->fileReplaced()) {
+                qCInfo(lcDatabase, "Background connection opened");
+                database.reset();
+                database = std::make_unique<Database>(request.connectionString, request.baseDirectory);
+                openedFor = target;
+            }
+            result.store = database->load(request.statement, request.rowLimit);
+            if (!request.sort.isEmpty()) {
+                try {
+                    result.order = sortedOrder(result.store, request.sort);
+                    result.orderedBy = request.sort;
+                } catch (const ControlError &) {
+                    // A sort the result cannot take: the loaded order, as a load on the GUI
+                    // thread would give.
+                }
+            }
+        } catch (const ControlError &error) {
+            result.error = error;
+        } catch (const std::bad_alloc &) {
+            result.error = ControlError(ControlError::OutOfMemory, QStringLiteral("Out of memory"));
+        } catch (...) {
+            result.error = ControlError(ControlError::InternalError, QStringLiteral("Internal error"));
+        }
+        if (result.error) {
+            // The next load starts from a fresh connection: a broken one would keep failing.
+            database.reset();
+            result.store = ColumnStore();
+        }
+
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->running = false;
+        if (!shared->owner)
+            break;
+        shared->result = std::move(result);
+        // Posted under the lock: the loader cannot be destroyed meanwhile, and an event that
+        // it no longer lives to receive is dropped with it. (A plain event rather than a
+        // queued functor: its one owner after posting is Qt's event queue.)
+        QCoreApplication::postEvent(shared->owner, new QEvent(resultReadyEvent()));
+    }
+    if (database)
+        qCInfo(lcDatabase, "Background connection closed");
+}
+
+BackgroundLoader::BackgroundLoader(QObject *parent)
+    : QObject(parent)
+    , m_shared(std::make_shared<Shared>())
+{
+    m_shared->owner = this;
+}
+
+BackgroundLoader::~BackgroundLoader()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->owner = nullptr;
+        m_shared->cancelled = true;
+        if (m_shared->running)
+            qCInfo(lcRefresh, "A background load was abandoned");
+    }
+    m_shared->wake.notify_all();
+}
+
+quint64 BackgroundLoader::start(const Request &request)
+{
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    if (m_shared->running || m_shared->result)
+        return 0;
+    m_shared->request = request;
+    m_shared->requestTicket = ++m_shared->lastTicket;
+    m_shared->running = true;
+    if (!m_shared->threadStarted) {
+        m_shared->threadStarted = true;
+        // Never joined: destroying the loader must not wait on a load. The thread holds
+        // the shared state until it ends.
+        std::thread([shared = m_shared] { work(shared); }).detach();
+    }
+    m_shared->wake.notify_all();
+    return m_shared->requestTicket;
+}
+
+bool BackgroundLoader::isBusy() const
+{
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    return m_shared->running || m_shared->result.has_value();
+}
+
+bool BackgroundLoader::event(QEvent *event)
+{
+    if (event->type() != resultReadyEvent())
+        return QObject::event(event);
+    Q_EMIT finished();
+    return true;
+}
+
+std::optional<BackgroundLoader::Result> BackgroundLoader::takeResult()
+{
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    std::optional<Result> result = std::move(m_shared->result);
+    m_shared->result.reset();
+    return result;
+}
+
+} // namespace Orvantel
