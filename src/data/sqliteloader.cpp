@@ -61,6 +61,10 @@ ColumnStore loadSqlite(sqlite3 *handle, const Statement &statement, int rowLimit
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The SQL text holds no statement"));
     bindSqlite(handle, raw, statement.values);
 
+    // The fields are read after the first step: should another connection have changed
+    // the schema since the statement was prepared, that step prepares it again, and the rows
+    // come with the new fields.
+    int stepped = rowLimit > 0 ? sqlite3_step(raw) : SQLITE_DONE;
     const int fields = sqlite3_column_count(raw);
     QStringList names;
     for (int i = 0; i < fields; ++i)
@@ -68,8 +72,7 @@ ColumnStore loadSqlite(sqlite3 *handle, const Statement &statement, int rowLimit
     ColumnStore store(names);
     RecordColumn *columns = store.columns();
 
-    int stepped = SQLITE_DONE;
-    while (store.recordCount() < rowLimit && (stepped = sqlite3_step(raw)) == SQLITE_ROW) {
+    for (; stepped == SQLITE_ROW; stepped = store.recordCount() < rowLimit ? sqlite3_step(raw) : SQLITE_DONE) {
         for (int i = 0; i < fields; ++i) {
             RecordColumn &column = columns[i];
             switch (sqlite3_column_type(raw, i)) {
