@@ -63,13 +63,25 @@ void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
 
         try {
             const QString target = request.connectionString + QLatin1Char('\n') + request.baseDirectory;
-            if (!database || openedFor != target || database->fileReplaced()) {
+            const auto open = [&] {
                 qCInfo(lcDatabase, "Background connection opened");
                 database.reset();
                 database = std::make_unique<Database>(request.connectionString, request.baseDirectory);
                 openedFor = target;
+            };
+            const bool reuse = database && openedFor == target && !database->fileReplaced();
+            if (!reuse)
+                open();
+            try {
+                result.store = database->load(request.statement, request.rowLimit);
+            } catch (const ControlError &error) {
+                // A kept connection may have died since its last use: one more try on a new one
+                // (not after silence, which took its bound already).
+                if (!reuse || error.number == ControlError::ServerSilent || !database->connectionLost())
+                    throw;
+                open();
+                result.store = database->load(request.statement, request.rowLimit);
             }
-            result.store = database->load(request.statement, request.rowLimit);
             if (!request.sort.isEmpty()) {
                 try {
                     result.order = sortedOrder(result.store, request.sort);

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <thread>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <iterator>
@@ -323,6 +324,21 @@ void Database::open()
 bool Database::fileReplaced() const
 {
     return m_target.backend == Backend::Sqlite && isOpen() && fileIdentity(m_target) != m_openedFile;
+}
+
+bool Database::connectionLost() const
+{
+    if (!isOpen())
+        return true;
+    // libpq knows without asking the server, which may not answer.
+    const QVariant handle = database().driver()->handle();
+    if (m_target.backend == Backend::PostgreSql && handle.isValid())
+        return PQstatus(*static_cast<PGconn *const *>(handle.constData())) != CONNECTION_OK;
+    if (m_target.backend == Backend::Sqlite)
+        return false;
+    // ODBC: the probe is bounded by the connection's request timeout.
+    QSqlQuery probe(database());
+    return !probe.exec(QStringLiteral("SELECT 1"));
 }
 
 bool Database::isOpen() const

@@ -54,6 +54,9 @@ public:
     /// For SQLite: whether the file at the path is no longer the one opened (removed, or
     /// replaced by another). An open connection would go on reading the old one; reopen.
     bool fileReplaced() const;
+    /// Whether a connection that was working has gone away (the server restarted, the
+    /// network was lost), so that a failed statement is worth one more try on a new one.
+    bool connectionLost() const;
 
     QSqlDatabase database() const;
     QString connectionName() const { return m_connectionName; }

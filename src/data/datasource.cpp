@@ -6,11 +6,9 @@
 #include "logging.h"
 #include "recordset.h"
 
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <libpq-fe.h>
 
 namespace Orvantel {
 
@@ -40,19 +38,6 @@ struct DataSource::Private
 
     void load() { database->load(recordSource, *recordset); }
 
-    /// True when a connection that was working has gone away (server restarted, network lost).
-    bool connectionLost()
-    {
-        if (!database->isOpen())
-            return true;
-        // libpq knows without asking the server, which may not answer.
-        const QVariant handle = database->database().driver()->handle();
-        if (database->backend() == Backend::PostgreSql && handle.isValid())
-            return PQstatus(*static_cast<PGconn *const *>(handle.constData())) != CONNECTION_OK;
-        // ODBC: the probe is bounded by the connection's request timeout.
-        QSqlQuery probe(database->database());
-        return !probe.exec(QStringLiteral("SELECT 1"));
-    }
 };
 
 DataSource::DataSource(QObject *parent)
@@ -111,7 +96,7 @@ void DataSource::refresh()
         // A kept server connection may have died since its last use: reconnect once and retry.
         // Not after silence: that wait already took its bound, the next use reconnects.
         if (reuse && error.number != ControlError::ServerSilent && d->database->backend() != Backend::Sqlite
-            && d->connectionLost()) {
+            && d->database->connectionLost()) {
             qCInfo(lcDatabase, "Reconnecting after: %s", qPrintable(error.description));
             try {
                 d->openDatabase();

@@ -84,6 +84,8 @@ void TcpRelay::run()
         // A short wait: the flags are looked at again at least this often.
         if (::poll(fds.data(), fds.size(), 20) <= 0)
             continue;
+        // Pairs accepted below were not polled this time round.
+        size_t polled = forwarding ? pairs.size() : 0;
         if (fds[0].revents & POLLIN) {
             const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -96,7 +98,7 @@ void TcpRelay::run()
                 ::close(server);
             }
         }
-        for (size_t i = 0; forwarding && i < pairs.size();) {
+        for (size_t i = 0; i < polled;) {
             const pollfd &client = fds[1 + 2 * i];
             const pollfd &server = fds[2 + 2 * i];
             bool open = true;
@@ -109,6 +111,7 @@ void TcpRelay::run()
                 ::close(pairs[i].server);
                 pairs.erase(pairs.begin() + long(i));
                 fds.erase(fds.begin() + long(1 + 2 * i), fds.begin() + long(3 + 2 * i));
+                --polled;
             } else {
                 ++i;
             }
