@@ -9,6 +9,7 @@
 
 #include "connectionstring.h"
 #include "backgroundloader.h"
+#include "changelistener.h"
 #include "configdir.h"
 #include "datasource.h"
 #include "logging.h"
@@ -173,10 +174,7 @@ void WorkOrdersGridPrivate::createChildren()
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(5000);
 
-    m_loader = new BackgroundLoader(q);
-    QObject::connect(m_loader, &BackgroundLoader::finished, q, [this] {
-        entry(QStringLiteral("RefreshData Error"), [this] { backgroundLoadFinished(); });
-    });
+    createBackgroundWork();
 
     // Tab order as designed: the work-order grid first, the view buttons last.
     QWidget *order[] = {grdWorkOrders, cmdAbout, cmdConfig, cmdNewWO, TDBGrid1,
@@ -419,49 +417,6 @@ void WorkOrdersGridPrivate::finishStartUp()
         Timer1->stop();
 }
 
-void WorkOrdersGridPrivate::timerTick()
-{
-    // Ticks go on while a refresh's error box is open: the first load that succeeds closes it.
-    if (!ConnectedToDB || m_loader->isBusy())
-        return;
-    m_bDataLoaded = true;
-    const Statement statement = workOrdersStatement();
-    Adodc1->setRecordSource(statement, WorkOrderQueries::WorkOrdersOrder);
-    Recordset *rows = Adodc1->recordset();
-    m_backgroundTicket = m_loader->start(
-            {Adodc1->connectionString(), configDirectory(), statement, rows->sort(), rows->rowLimit()});
-    qCDebug(lcRefresh, "Timed load %llu started", m_backgroundTicket);
-}
-
-void WorkOrdersGridPrivate::backgroundLoadFinished()
-{
-    std::optional<BackgroundLoader::Result> result = m_loader->takeResult();
-    if (!result)
-        return;
-    if (result->ticket != m_backgroundTicket) {
-        qCInfo(lcRefresh, "Timed load %llu dropped: a newer load superseded it", result->ticket);
-        return;
-    }
-    m_backgroundTicket = 0;
-    if (result->error) {
-        qCInfo(lcRefresh, "Timed load failed: %d %s", result->error->number, qPrintable(result->error->description));
-        if (m_refreshErrorsOpen > 0)
-            return; // the box on screen already says so
-        ++m_refreshErrorsOpen;
-        reportError(*result->error, QStringLiteral("RefreshData Error"));
-        --m_refreshErrorsOpen;
-        return;
-    }
-    const RememberedRow row = rememberRow();
-    Adodc1->recordset()->replace(std::move(result->store), std::move(result->order), result->orderedBy);
-    restoreRow(row);
-    qCDebug(lcRefresh, "Timed load %llu swapped in", result->ticket);
-    if (m_refreshErrorsOpen > 0) {
-        qCInfo(lcRefresh, "Timed load succeeded again: the refresh error box is closed");
-        closeMessages(q, QStringLiteral("RefreshData Error"));
-    }
-}
-
 Statement WorkOrdersGridPrivate::workOrdersStatement() const
 {
     return WorkOrderQueries::workOrdersStatement(Adodc1->dialect(), AssetList, selectedWorkOrderView(), Division,
@@ -498,6 +453,10 @@ View WorkOrdersGridPrivate::selectedWorkOrderView() const
 
 void WorkOrdersGridPrivate::RefreshLinkedFiles()
 {
+    m_linkedFilesLoaded = true;
+    // A load of the host's or the operator's supersedes one in the background.
+    if (m_inFlight == BackgroundFiles)
+        m_backgroundTicket = 0;
     Adodc2->setRecordSource(WorkOrderQueries::linkedFilesStatement(Adodc2->dialect(), AssetList));
     Adodc2->refresh();
 }
@@ -670,8 +629,12 @@ bool WorkOrdersGridPrivate::connectToServer()
         ConnectedToDB = true;
     });
     // A failed connection stops the timed refreshes (callers read RefreshInterval).
-    if (!connected)
+    if (!connected) {
         RefreshInterval = 0;
+        m_listener->stop();
+    } else {
+        m_listener->listen(m_sConnectString, configDirectory());
+    }
     return connected;
 }
 
@@ -687,8 +650,12 @@ bool WorkOrdersGrid::RefreshData()
 bool WorkOrdersGridPrivate::refreshData()
 {
     m_bDataLoaded = true;
-    // A load of the host's or the operator's supersedes a timed one still running.
-    m_backgroundTicket = 0;
+    // A load of the host's or the operator's supersedes a work-order load in the background,
+    // and covers the changes notified so far.
+    if (m_inFlight == BackgroundFull || m_inFlight == BackgroundDelta)
+        m_backgroundTicket = 0;
+    m_fullPending = false;
+    m_pendingNumbers.clear();
     const std::optional<Failure> failure = attempt([this] {
         const Statement statement = workOrdersStatement();
         const RememberedRow row = rememberRow();

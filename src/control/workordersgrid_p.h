@@ -22,6 +22,7 @@ class QTimer;
 
 namespace Orvantel {
 class BackgroundLoader;
+class ChangeListener;
 class DataGrid;
 class DataSource;
 struct CellStyle;
@@ -131,13 +132,32 @@ public:
     bool connectToServer();
     /// Loads the linked files of the configured assets; throws ControlError.
     void RefreshLinkedFiles();
+    // --- Loads in the background (backgroundflow.cpp) ---------------------------------
+    // One worker thread loads at a time. Its jobs: a full load of the work orders (a tick,
+    // or a notification of "everything"), a delta of the notified work orders (merged into
+    // the rows shown), the linked files, and on SQLite a probe whether another connection
+    // committed. Work that comes while the worker is busy waits in the flags below (a tick
+    // does not: it starts nothing).
+
+    enum BackgroundKind { BackgroundNone, BackgroundFull, BackgroundDelta, BackgroundFiles, BackgroundProbe };
+    /// Makes the worker, the change listener and the timer that coalesces notifications.
+    void createBackgroundWork();
     /// The refresh timer's tick: while connected, loads the work orders in the background
-    /// (unless such a load still runs); the GUI thread never waits on the database for it.
+    /// (unless the worker is busy); the GUI thread never waits on the database for it.
     void timerTick();
-    /// A background load finished: its rows are swapped in (and an open refresh error box
-    /// closed, since what it reported is over), or its failure shown, one box at a time. A
-    /// load superseded by a newer one meanwhile is dropped.
+    /// Starts the most urgent waiting job, if the worker is free.
+    void startWaitingWork();
+    void startBackground(BackgroundKind kind, const QList<qint64> &numbers = {});
+    /// A job finished: a full load's rows swapped in (an open refresh error box closed, since
+    /// what it reported is over), a delta merged, the linked files replaced, or a failure
+    /// shown (one box at a time). A job superseded meanwhile by a host's load is dropped.
     void backgroundLoadFinished();
+    /// A notification (or SQLite's file watch) said that something changed.
+    void workOrdersNotified(const QList<qint64> &numbers);
+    void everythingNotified();
+    void linkedFilesNotified();
+    void databaseFileChanged();
+
     /// The work-order statement of this moment (assets, view, division, department).
     Orvantel::Statement workOrdersStatement() const;
     /// The current row to restore after a load (RefreshData's rule), and where the view was.
@@ -243,11 +263,20 @@ public:
     Orvantel::DataSource *Adodc1 = nullptr;
     Orvantel::DataSource *Adodc2 = nullptr;
     QTimer *Timer1 = nullptr;
-    /// Timed refreshes, on a thread of their own.
+    /// Timed refreshes and notified changes, on a thread of their own.
     Orvantel::BackgroundLoader *m_loader = nullptr;
-    /// The background load whose rows may still be shown (0: none; a host call's load
-    /// supersedes it).
+    Orvantel::ChangeListener *m_listener = nullptr;
+    QTimer *m_coalesce = nullptr; // notifications within a few tens of ms go as one delta
+    /// The background job whose result may still be shown (0: none; a host call's load
+    /// supersedes it), and what it is.
     quint64 m_backgroundTicket = 0;
+    BackgroundKind m_inFlight = BackgroundNone;
+    // Waiting work.
+    bool m_fullPending = false;
+    bool m_filesPending = false;
+    bool m_probePending = false;
+    QList<qint64> m_pendingNumbers;
+    bool m_linkedFilesLoaded = false; // RefreshLinkedFiles ran (notifications change only a loaded grid)
 };
 
 /// The error the exception being handled stands for (call inside a catch block).

@@ -43,14 +43,80 @@ struct BackgroundLoader::Shared
 
 /// The worker thread: takes requests until the loader is gone, with one connection of its
 /// own that it opens, keeps and closes itself.
+namespace {
+
+/// The worker's one connection, opened, kept and closed on the worker thread.
+class WorkerConnection
+{
+public:
+    /// Runs request on the connection (opened or reopened as needed) and fills result.
+    /// Throws ControlError.
+    void run(const BackgroundLoader::Request &request, BackgroundLoader::Result &result)
+    {
+        const QString target = request.connectionString + QLatin1Char('\n') + request.baseDirectory;
+        const bool reuse = m_database && m_openedFor == target && !m_database->fileReplaced();
+        if (!reuse)
+            open(request, target);
+        if (request.probeOnly) {
+            const qint64 version = m_database->dataVersion();
+            result.changed = !reuse || version != m_seenVersion;
+            m_seenVersion = version;
+            return;
+        }
+        try {
+            result.store = m_database->load(request.statement, request.rowLimit);
+        } catch (const ControlError &error) {
+            // A kept connection may have died since its last use: one more try on a new one
+            // (not after silence, which took its bound already).
+            if (!reuse || error.number == ControlError::ServerSilent || !m_database->connectionLost())
+                throw;
+            open(request, target);
+            result.store = m_database->load(request.statement, request.rowLimit);
+        }
+        // What this load saw: a later probe answers whether anything was committed since.
+        m_seenVersion = m_database->dataVersion();
+        if (request.sort.isEmpty())
+            return;
+        try {
+            result.order = sortedOrder(result.store, request.sort);
+            result.orderedBy = request.sort;
+        } catch (const ControlError &) {
+            // A sort the result cannot take: the loaded order, as a load on the GUI thread gives.
+        }
+    }
+
+    /// Drops the connection: a broken one would keep failing; the next request reopens.
+    void reset() { m_database.reset(); }
+    ~WorkerConnection()
+    {
+        if (m_database)
+            qCInfo(lcDatabase, "Background connection closed");
+    }
+
+private:
+    void open(const BackgroundLoader::Request &request, const QString &target)
+    {
+        qCInfo(lcDatabase, "Background connection opened");
+        m_database.reset();
+        m_database = std::make_unique<Database>(request.connectionString, request.baseDirectory);
+        m_openedFor = target;
+    }
+
+    std::unique_ptr<Database> m_database;
+    QString m_openedFor;
+    qint64 m_seenVersion = -1;
+};
+
+} // namespace
+
+/// The worker thread: takes requests until the loader is gone.
 void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
 {
     const Cancellation cancellation(shared->cancelled);
-    std::unique_ptr<Database> database;
-    QString openedFor;
+    WorkerConnection connection;
     for (;;) {
-        BackgroundLoader::Request request;
-        BackgroundLoader::Result result;
+        Request request;
+        Result result;
         {
             std::unique_lock<std::mutex> lock(shared->mutex);
             shared->wake.wait(lock, [&] { return shared->request || !shared->owner; });
@@ -60,37 +126,10 @@ void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
             shared->request.reset();
             result.ticket = shared->requestTicket;
         }
-
+        result.kind = request.kind;
+        result.keys = request.keys;
         try {
-            const QString target = request.connectionString + QLatin1Char('\n') + request.baseDirectory;
-            const auto open = [&] {
-                qCInfo(lcDatabase, "Background connection opened");
-                database.reset();
-                database = std::make_unique<Database>(request.connectionString, request.baseDirectory);
-                openedFor = target;
-            };
-            const bool reuse = database && openedFor == target && !database->fileReplaced();
-            if (!reuse)
-                open();
-            try {
-                result.store = database->load(request.statement, request.rowLimit);
-            } catch (const ControlError &error) {
-                // A kept connection may have died since its last use: one more try on a new one
-                // (not after silence, which took its bound already).
-                if (!reuse || error.number == ControlError::ServerSilent || !database->connectionLost())
-                    throw;
-                open();
-                result.store = database->load(request.statement, request.rowLimit);
-            }
-            if (!request.sort.isEmpty()) {
-                try {
-                    result.order = sortedOrder(result.store, request.sort);
-                    result.orderedBy = request.sort;
-                } catch (const ControlError &) {
-                    // A sort the result cannot take: the loaded order, as a load on the GUI
-                    // thread would give.
-                }
-            }
+            connection.run(request, result);
         } catch (const ControlError &error) {
             result.error = error;
         } catch (const std::bad_alloc &) {
@@ -99,8 +138,7 @@ void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
             result.error = ControlError(ControlError::InternalError, QStringLiteral("Internal error"));
         }
         if (result.error) {
-            // The next load starts from a fresh connection: a broken one would keep failing.
-            database.reset();
+            connection.reset();
             result.store = ColumnStore();
         }
 
@@ -114,8 +152,6 @@ void BackgroundLoader::work(const std::shared_ptr<Shared> &shared)
         // queued functor: its one owner after posting is Qt's event queue.)
         QCoreApplication::postEvent(shared->owner, new QEvent(resultReadyEvent()));
     }
-    if (database)
-        qCInfo(lcDatabase, "Background connection closed");
 }
 
 BackgroundLoader::BackgroundLoader(QObject *parent)

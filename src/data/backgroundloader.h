@@ -38,16 +38,24 @@ public:
         Statement statement;
         QString sort;          ///< the rows are sorted by it on the worker thread
         int rowLimit = NoRowLimit;
+        int kind = 0;          ///< the owner's own tag, handed back with the result
+        QList<qint64> keys;    ///< the owner's own, handed back with the result
+        /// Loads nothing: only asks SQLite whether another connection committed to the file
+        /// since this connection last loaded or asked (PRAGMA data_version).
+        bool probeOnly = false;
     };
 
     /// What a load gave.
     struct Result
     {
         quint64 ticket = 0;
+        int kind = 0;
+        QList<qint64> keys;
         std::optional<ControlError> error; ///< the load failed (store empty)
         ColumnStore store;
         std::vector<int> order; ///< sortedOrder(store, orderedBy)
         QString orderedBy;
+        bool changed = true; ///< a probe's answer (a load says true)
     };
 
     explicit BackgroundLoader(QObject *parent = nullptr);

@@ -341,6 +341,14 @@ bool Database::connectionLost() const
     return !probe.exec(QStringLiteral("SELECT 1"));
 }
 
+qint64 Database::dataVersion()
+{
+    if (m_target.backend != Backend::Sqlite)
+        return -1;
+    const ColumnStore version = load(Statement(QStringLiteral("PRAGMA data_version")));
+    return version.recordCount() == 1 ? version.column(0).integer(0) : -1;
+}
+
 bool Database::isOpen() const
 {
     return QSqlDatabase::contains(m_connectionName) && QSqlDatabase::database(m_connectionName, false).isOpen();

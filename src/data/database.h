@@ -57,6 +57,9 @@ public:
     /// Whether a connection that was working has gone away (the server restarted, the
     /// network was lost), so that a failed statement is worth one more try on a new one.
     bool connectionLost() const;
+    /// SQLite's PRAGMA data_version: a number that changes when another connection commits
+    /// to the file. -1 for a server.
+    qint64 dataVersion();
 
     QSqlDatabase database() const;
     QString connectionName() const { return m_connectionName; }

@@ -28,7 +28,7 @@ QStringList assetCodes(const QString &assetList)
 }
 
 Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetList, View view, const QString &division,
-                              const QString &department)
+                              const QString &department, const QList<qint64> &numbers)
 {
     Statement statement(QStringLiteral("SELECT * FROM vw_QX_WorkOrdersGrid WHERE WO_Nbr > 1"));
     appendAssetCondition(dialect, statement, QLatin1String(" AND"), assetList);
@@ -52,6 +52,11 @@ Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetLis
     if (!department.isEmpty()) {
         statement.sql += QStringLiteral(" AND DepartmentID = ");
         dialect.appendValues(statement, {department});
+    }
+    if (!numbers.isEmpty()) {
+        statement.sql += QStringLiteral(" AND WO_Nbr IN (");
+        dialect.appendValues(statement, QVariantList(numbers.cbegin(), numbers.cend()));
+        statement.sql += QLatin1Char(')');
     }
     statement.sql += QStringLiteral(" ORDER BY ") + WorkOrdersOrder;
     return statement;

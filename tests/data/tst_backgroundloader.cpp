@@ -55,6 +55,17 @@ QString plantConnection(const QString &backend, const QString &dir, quint16 port
                                     pgEnv("ORVANTEL_TEST_PGUSER"), pgEnv("ORVANTEL_TEST_PGPASSWORD")});
 }
 
+BackgroundLoader::Request job(const QString &connection, const QString &sql, const QString &sort = {},
+                              int rowLimit = NoRowLimit)
+{
+    BackgroundLoader::Request request;
+    request.connectionString = connection;
+    request.statement = Statement(sql);
+    request.sort = sort;
+    request.rowLimit = rowLimit;
+    return request;
+}
+
 } // namespace
 
 /// Loads on a thread of the loader's own: the handover, a load at a time, failures,
@@ -125,10 +136,10 @@ void BackgroundLoaderTest::loadsSortsAndHandsOver()
     BackgroundLoader loader;
     QSignalSpy finished(&loader, &BackgroundLoader::finished);
 
-    QCOMPARE(loader.start({plant, {}, Statement(Plant), QStringLiteral("AssetCode DESC, WO_Nbr"), NoRowLimit}),
+    QCOMPARE(loader.start(job(plant, Plant, QStringLiteral("AssetCode DESC, WO_Nbr"))),
              quint64(1));
     // A load at a time: nothing starts while one runs or its result waits.
-    QCOMPARE(loader.start({plant, {}, Statement(Plant), {}, NoRowLimit}), quint64(0));
+    QCOMPARE(loader.start(job(plant, Plant)), quint64(0));
     QVERIFY(loader.isBusy());
     QVERIFY(finished.wait(20000));
     QVERIFY(loader.isBusy());
@@ -145,12 +156,12 @@ void BackgroundLoaderTest::loadsSortsAndHandsOver()
     QCOMPARE(numbers, (QList<qint64>{10002, 10001, 10003, 10004}));
 
     // A failure reaches the owner as a result; the next load starts on a fresh connection.
-    QCOMPARE(loader.start({plant, {}, Statement(QStringLiteral("SELECT * FROM nosuch")), {}, NoRowLimit}),
+    QCOMPARE(loader.start(job(plant, QStringLiteral("SELECT * FROM nosuch"))),
              quint64(2));
     QVERIFY(finished.wait(20000));
     result = loader.takeResult();
     QVERIFY(result && result->error);
-    QCOMPARE(loader.start({plant, {}, Statement(Plant), {}, 2}), quint64(3));
+    QCOMPARE(loader.start(job(plant, Plant, {}, 2)), quint64(3));
     QVERIFY(finished.wait(20000));
     result = loader.takeResult();
     QVERIFY(result && !result->error);
@@ -186,7 +197,7 @@ void BackgroundLoaderTest::waitsAreBoundedAndDestructionDoesNotWait()
     QSignalSpy finished(loader.get(), &BackgroundLoader::finished);
     if (backend == QLatin1String("postgresql")) {
         // Connected first, so that the silence falls on a statement.
-        loader->start({plant, {}, Statement(Plant), {}, NoRowLimit});
+        loader->start(job(plant, Plant));
         QVERIFY(finished.wait(20000));
         QVERIFY(!loader->takeResult()->error);
         relay.setForwarding(false);
@@ -195,7 +206,7 @@ void BackgroundLoaderTest::waitsAreBoundedAndDestructionDoesNotWait()
         QVERIFY(locker.open());
         QVERIFY(QSqlQuery(locker).exec(QStringLiteral("BEGIN EXCLUSIVE")));
     }
-    loader->start({plant, {}, Statement(Plant), {}, NoRowLimit});
+    loader->start(job(plant, Plant));
     if (destroy) {
         QTest::qWait(300); // the load waits by now
         bool delivered = false;
