@@ -26,6 +26,8 @@ const char *kindName(int kind)
     switch (kind) {
     case WorkOrdersGridPrivate::BackgroundFull:
         return "full load";
+    case WorkOrdersGridPrivate::BackgroundCatchUp:
+        return "catch-up";
     case WorkOrdersGridPrivate::BackgroundDelta:
         return "delta";
     case WorkOrdersGridPrivate::BackgroundFiles:
@@ -42,9 +44,8 @@ const char *kindName(int kind)
 void WorkOrdersGridPrivate::createBackgroundWork()
 {
     m_loader = new BackgroundLoader(q);
-    QObject::connect(m_loader, &BackgroundLoader::finished, q, [this] {
-        entry(QStringLiteral("RefreshData Error"), [this] { backgroundLoadFinished(); });
-    });
+    QObject::connect(m_loader, &BackgroundLoader::finished, q,
+                     [this] { entry(QStringLiteral("RefreshData Error"), [this] { backgroundLoadFinished(); }); });
     m_listener = new ChangeListener(q);
     QObject::connect(m_listener, &ChangeListener::workOrdersChanged, q,
                      [this](const QList<qint64> &numbers) { workOrdersNotified(numbers); });
@@ -105,7 +106,7 @@ void WorkOrdersGridPrivate::startWaitingWork()
     } else if (std::exchange(m_fullPending, false)) {
         // A full load covers what was notified before it starts.
         m_pendingNumbers.clear();
-        startBackground(BackgroundFull);
+        startBackground(BackgroundCatchUp);
     } else if (!m_pendingNumbers.isEmpty() && !m_coalesce->isActive()) {
         QList<qint64> numbers = std::exchange(m_pendingNumbers, {});
         std::sort(numbers.begin(), numbers.end());
@@ -124,7 +125,8 @@ void WorkOrdersGridPrivate::startBackground(BackgroundKind kind, const QList<qin
     request.kind = kind;
     request.keys = numbers;
     switch (kind) {
-    case BackgroundFull: {
+    case BackgroundFull:
+    case BackgroundCatchUp: {
         request.statement = workOrdersStatement();
         Adodc1->setRecordSource(request.statement, WorkOrderQueries::WorkOrdersOrder);
         request.sort = Adodc1->recordset()->sort();
@@ -184,6 +186,21 @@ void WorkOrdersGridPrivate::backgroundLoadFinished()
             const RememberedRow row = rememberRow();
             Adodc1->recordset()->replace(std::move(result->store), std::move(result->order), result->orderedBy);
             restoreRow(row);
+            workOrdersShown = true;
+            break;
+        }
+        case BackgroundCatchUp: {
+            // A change made elsewhere: the operator stays on the same work order, with the
+            // same one at the top of the view (where they are still there).
+            Recordset *rows = Adodc1->recordset();
+            const QString key = QStringLiteral("WO_Nbr");
+            const qint64 current = rows->keyOfRow(key, grdWorkOrders->currentRowIndex());
+            const qint64 top = rows->keyOfRow(key, grdWorkOrders->rowAt(0));
+            rows->replace(std::move(result->store), std::move(result->order), result->orderedBy);
+            if (const int row = rows->rowOfKey(key, current); row >= 0)
+                grdWorkOrders->setCurrentRowIndex(row);
+            if (const int row = rows->rowOfKey(key, top); row >= 0)
+                grdWorkOrders->scrollTo(grdWorkOrders->model()->index(row, 0), QAbstractItemView::PositionAtTop);
             workOrdersShown = true;
             break;
         }

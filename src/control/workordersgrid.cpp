@@ -652,7 +652,7 @@ bool WorkOrdersGridPrivate::refreshData()
     m_bDataLoaded = true;
     // A load of the host's or the operator's supersedes a work-order load in the background,
     // and covers the changes notified so far.
-    if (m_inFlight == BackgroundFull || m_inFlight == BackgroundDelta)
+    if (m_inFlight == BackgroundFull || m_inFlight == BackgroundCatchUp || m_inFlight == BackgroundDelta)
         m_backgroundTicket = 0;
     m_fullPending = false;
     m_pendingNumbers.clear();

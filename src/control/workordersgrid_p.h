@@ -139,7 +139,14 @@ public:
     // committed. Work that comes while the worker is busy waits in the flags below (a tick
     // does not: it starts nothing).
 
-    enum BackgroundKind { BackgroundNone, BackgroundFull, BackgroundDelta, BackgroundFiles, BackgroundProbe };
+    enum BackgroundKind {
+        BackgroundNone,
+        BackgroundFull,    ///< a tick: the current row by its index, as RefreshData keeps it
+        BackgroundCatchUp, ///< everything may have changed elsewhere: the same work orders in view
+        BackgroundDelta,
+        BackgroundFiles,
+        BackgroundProbe,
+    };
     /// Makes the worker, the change listener and the timer that coalesces notifications.
     void createBackgroundWork();
     /// The refresh timer's tick: while connected, loads the work orders in the background

@@ -23,7 +23,7 @@ ChangeNotice parseChangeNotice(const QString &payload)
         return {ChangeNotice::LinkedFiles, {}};
     if (!payload.startsWith(QLatin1String("wo:")))
         return {};
-    ChangeNotice notice{ChangeNotice::WorkOrders, {}};
+    ChangeNotice notice {ChangeNotice::WorkOrders, {}};
     const QStringList numbers = payload.mid(3).split(QLatin1Char(','));
     for (const QString &text : numbers) {
         bool ok = false;
@@ -58,7 +58,7 @@ public:
     bool isListening() const { return m_state == State::Ready || m_state == State::Heartbeat; }
 
 private:
-    enum class State { Closed, Connecting, Listen, Ready, Heartbeat };
+    enum class State { Closed, Connecting, Check, CheckDone, Listen, Ready, Heartbeat };
     static constexpr int HeartbeatSeconds = 30;
     static constexpr int MaxBackOffMs = 30000;
 
@@ -71,11 +71,21 @@ private:
         const QByteArray user = m_target.userName.toUtf8();
         const QByteArray password = m_target.password.toUtf8();
         const QByteArray userTimeout = QByteArray::number(ServerSilenceSeconds * 1000);
-        std::vector<const char *> keys{"dbname", "user", "password", "client_encoding", "application_name",
-                                       "keepalives", "keepalives_idle", "keepalives_interval",
-                                       "keepalives_count", "tcp_user_timeout"};
-        std::vector<const char *> values{database.constData(), user.constData(), password.constData(), "UTF8",
-                                         "Orvantel change listener", "1", "5", "2", "3", userTimeout.constData()};
+        std::vector<const char *> keys {"dbname",           "user",
+                                        "password",         "client_encoding",
+                                        "application_name", "keepalives",
+                                        "keepalives_idle",  "keepalives_interval",
+                                        "keepalives_count", "tcp_user_timeout"};
+        std::vector<const char *> values {database.constData(),
+                                          user.constData(),
+                                          password.constData(),
+                                          "UTF8",
+                                          "Orvantel change listener",
+                                          "1",
+                                          "5",
+                                          "2",
+                                          "3",
+                                          userTimeout.constData()};
         if (!host.isEmpty()) {
             keys.push_back("host");
             values.push_back(host.constData());
@@ -116,8 +126,8 @@ private:
     {
         const bool wasListening = isListening();
         close();
-        qCInfo(lcNotify, "Listening connection %s: %s; trying again in %d ms",
-               wasListening ? "lost" : "failed", qPrintable(reason), m_backOffMs);
+        qCInfo(lcNotify, "Listening connection %s: %s; trying again in %d ms", wasListening ? "lost" : "failed",
+               qPrintable(reason), m_backOffMs);
         m_retry.start(m_backOffMs);
         m_backOffMs = std::min(m_backOffMs * 2, MaxBackOffMs);
     }
@@ -143,7 +153,8 @@ private:
         if (m_state == State::Connecting) {
             switch (PQconnectPoll(m_connection)) {
             case PGRES_POLLING_OK:
-                return send("LISTEN " + QByteArray(Channel), State::Listen);
+                // A database without our triggers never notifies: no connection is kept for it.
+                return send("SELECT to_regproc('orvantel_notify_work_orders') IS NOT NULL", State::Check);
             case PGRES_POLLING_FAILED:
                 return fail(QString::fromUtf8(PQerrorMessage(m_connection)).simplified());
             case PGRES_POLLING_READING:
@@ -159,13 +170,19 @@ private:
             return fail(QString::fromUtf8(PQerrorMessage(m_connection)).simplified());
         while (!PQisBusy(m_connection)) {
             PGresult *result = PQgetResult(m_connection);
-            if (!result)
+            if (!result) {
+                if (m_state == State::CheckDone)
+                    return send("LISTEN " + QByteArray(Channel), State::Listen);
                 break;
+            }
             const ExecStatusType status = PQresultStatus(result);
+            const bool yes = status == PGRES_TUPLES_OK && PQntuples(result) == 1
+                    && qstrcmp(PQgetvalue(result, 0, 0), "t") == 0;
             PQclear(result);
-            if (status != PGRES_COMMAND_OK && status != PGRES_EMPTY_QUERY)
+            if (status != PGRES_COMMAND_OK && status != PGRES_EMPTY_QUERY && status != PGRES_TUPLES_OK)
                 return fail(QString::fromUtf8(PQerrorMessage(m_connection)).simplified());
-            answered();
+            if (!answered(yes))
+                return;
         }
         while (PGnotify *notify = PQnotifies(m_connection)) {
             const bool ours = qstrcmp(notify->relname, Channel) == 0;
@@ -185,19 +202,32 @@ private:
         poll(PQflush(m_connection) == 1 ? PGRES_POLLING_WRITING : PGRES_POLLING_READING);
     }
 
-    /// The statement sent last has answered.
-    void answered()
+    /// The statement sent last has answered (yes: its one value was true). False when the
+    /// connection is given up.
+    bool answered(bool yes)
     {
         m_deadline.stop();
+        if (m_state == State::Check) {
+            if (!yes) {
+                qCInfo(lcNotify, "The database has no change notifications: the refresh timer alone shows changes");
+                close();
+                return false;
+            }
+            // The rest of the check's results come first, then LISTEN's.
+            m_state = State::CheckDone;
+            return true;
+        }
         if (m_state == State::Listen) {
             qCInfo(lcNotify, "Listening on %s", Channel);
             m_backOffMs = 1000;
             m_heartbeat.start();
-            // Changes made while nobody listened are caught up with a full refresh.
-            if (std::exchange(m_listenedBefore, true))
-                Q_EMIT m_owner->everythingChanged();
+            // Changes made while nobody listened are caught up with a full refresh: those
+            // made while the connection was lost, and at first those made between the
+            // control's first load (which does not wait for this connection) and now.
+            Q_EMIT m_owner->everythingChanged();
         }
         m_state = State::Ready;
+        return true;
     }
 
     void dispatch(const ChangeNotice &notice)
@@ -226,7 +256,6 @@ private:
     QTimer m_retry;
     QTimer m_heartbeat;
     int m_backOffMs = 1000;
-    bool m_listenedBefore = false;
 };
 
 /// The SQLite side: the file, and the folder its journal and write-ahead log come and go in.

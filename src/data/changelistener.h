@@ -25,8 +25,10 @@ ChangeNotice parseChangeNotice(const QString &payload);
 /// lives on:
 /// - PostgreSQL: a connection of its own LISTENs on the channel notify.sql NOTIFYs, its
 ///   socket watched by the event loop. A lost connection (closed, or silent for
-///   ServerSilenceSeconds while a heartbeat is due) is reopened with back-off, and
-///   everythingChanged() follows once it listens again, since changes may have been missed.
+///   ServerSilenceSeconds while a heartbeat is due) is reopened with back-off.
+///   everythingChanged() follows every time it starts listening, the first time included,
+///   since changes may have been missed meanwhile (the owner's first load does not wait for
+///   this connection, which comes up in the background).
 /// - SQLite: the file, its journal and its write-ahead log are watched; at most a few times
 ///   a second, fileChanged() says that another connection may have committed (the owner
 ///   confirms with PRAGMA data_version where that is cheap).

@@ -338,6 +338,28 @@ void Recordset::replace(ColumnStore store, std::vector<int> order, const QString
     endResetModel();
 }
 
+int Recordset::rowOfKey(const QString &keyField, qint64 key) const
+{
+    const int keyColumn = m_store.fieldIndex(keyField);
+    if (keyColumn < 0)
+        return -1;
+    int best = -1;
+    for (const auto &[found, record] : keyedRecords(m_store, keyColumn, {key}, &m_order)) {
+        const int row = m_order.row(record);
+        if (best < 0 || row < best)
+            best = row;
+    }
+    return best;
+}
+
+qint64 Recordset::keyOfRow(const QString &keyField, int row) const
+{
+    const QVariant value = this->value(row, fieldIndex(keyField));
+    bool ok = false;
+    const qint64 key = value.toLongLong(&ok);
+    return ok ? key : -1;
+}
+
 void Recordset::merge(const QString &keyField, const ColumnStore &changedRows, const QList<qint64> &keys)
 {
     const int keyColumn = m_store.fieldIndex(keyField);

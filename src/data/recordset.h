@@ -104,6 +104,10 @@ public:
     /// next load. Throws ControlError (DatabaseFailure) when keyField or the fields do not
     /// match the result, changing nothing.
     void merge(const QString &keyField, const ColumnStore &changedRows, const QList<qint64> &keys);
+    /// The row showing the record whose keyField holds key (the first such row), -1 when none.
+    int rowOfKey(const QString &keyField, qint64 key) const;
+    /// The value of keyField in row as a whole number, -1 when there is none.
+    qint64 keyOfRow(const QString &keyField, int row) const;
 
 private:
     /// Shows records in this order (the loaded order when there is none), keeping

@@ -122,7 +122,7 @@ void HangsTest::cleanup()
 void HangsTest::startControl(const QString &backend, int refreshSeconds)
 {
     s_refreshLog.clear();
-    m_plant = std::make_unique<TestPlant>(backend);
+    m_plant = std::make_unique<TestPlant>(backend, false); // ticks alone, no notifications
     QString server = m_plant->serverName();
     if (backend == u"postgresql") {
         m_relay = std::make_unique<TcpRelay>(quint16(PgServer::port()));

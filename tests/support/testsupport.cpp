@@ -48,7 +48,8 @@ void HostedControl::reset()
     grid = nullptr;
 }
 
-MessageBoxRecorder::MessageBoxRecorder(QObject *parent) : QObject(parent)
+MessageBoxRecorder::MessageBoxRecorder(QObject *parent)
+    : QObject(parent)
 {
     auto *timer = new QTimer(this);
     timer->setInterval(10);
@@ -76,7 +77,7 @@ void MessageBoxRecorder::poll()
             continue;
         if (!m_seen.contains(box)) {
             m_seen << box;
-            messages << ShownMessage{box->windowTitle(), box->text(), box->icon()};
+            messages << ShownMessage {box->windowTitle(), box->text(), box->icon()};
             connect(box, &QObject::destroyed, this, [this, box] { m_seen.removeAll(box); });
         }
         if (answer) {
@@ -207,7 +208,7 @@ QString PgServer::controlScript()
 
 namespace {
 
-template <typename F>
+template<typename F>
 bool withConnection(const QString &database, F &&f, QString *error)
 {
     const QString name = QStringLiteral("testsupport-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -236,16 +237,16 @@ bool withConnection(const QString &database, F &&f, QString *error)
 bool PgServer::adminExec(const QString &sql, QString *error)
 {
     return withConnection(
-        QStringLiteral("postgres"),
-        [&](QSqlDatabase &db) {
-            QSqlQuery q(db);
-            if (q.exec(sql))
-                return true;
-            if (error)
-                *error = q.lastError().text();
-            return false;
-        },
-        error);
+            QStringLiteral("postgres"),
+            [&](QSqlDatabase &db) {
+                QSqlQuery q(db);
+                if (q.exec(sql))
+                    return true;
+                if (error)
+                    *error = q.lastError().text();
+                return false;
+            },
+            error);
 }
 
 QVariant PgServer::exec(const QString &database, const QString &sql)
@@ -253,17 +254,17 @@ QVariant PgServer::exec(const QString &database, const QString &sql)
     QVariant first;
     QString error;
     const bool ok = withConnection(
-        database,
-        [&](QSqlDatabase &db) {
-            QSqlQuery q(db);
-            if (!q.exec(sql)) {
-                error = q.lastError().text();
-                return false;
-            }
-            first = q.next() ? q.value(0) : QVariant(true);
-            return true;
-        },
-        &error);
+            database,
+            [&](QSqlDatabase &db) {
+                QSqlQuery q(db);
+                if (!q.exec(sql)) {
+                    error = q.lastError().text();
+                    return false;
+                }
+                first = q.next() ? q.value(0) : QVariant(true);
+                return true;
+            },
+            &error);
     if (!ok)
         qWarning("%s: %s", qPrintable(sql), qPrintable(error));
     return first;
@@ -277,13 +278,13 @@ QString PgServer::createDatabase(const QString &prefix, const Orvantel::DemoData
         qFatal("cannot create test database %s: %s", qPrintable(name), qPrintable(error));
     if (options) {
         const bool filled = withConnection(
-            name,
-            [&](QSqlDatabase &db) {
-                Orvantel::DemoData::createSchema(db);
-                Orvantel::DemoData::populate(db, *options);
-                return true;
-            },
-            &error);
+                name,
+                [&](QSqlDatabase &db) {
+                    Orvantel::DemoData::createSchema(db);
+                    Orvantel::DemoData::populate(db, *options);
+                    return true;
+                },
+                &error);
         if (!filled)
             qFatal("cannot fill test database %s: %s", qPrintable(name), qPrintable(error));
     }
@@ -307,7 +308,7 @@ struct TestPlant::Private
     QString connection = QStringLiteral("testplant-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 };
 
-TestPlant::TestPlant(Backend backend)
+TestPlant::TestPlant(Backend backend, bool changeNotifications)
     : d(std::make_unique<Private>())
 {
     d->backend = backend;
@@ -327,13 +328,16 @@ TestPlant::TestPlant(Backend backend)
     }
     if (!db.open())
         qFatal("test plant: %s", qPrintable(db.lastError().text()));
-    Orvantel::DemoData::createSchema(db);
+    Orvantel::DemoData::Options schema;
+    schema.changeNotifications = changeNotifications;
+    Orvantel::DemoData::createSchema(db, schema);
     exec({
             QStringLiteral("INSERT INTO GS_Divisions (DivisionID) VALUES ('D1'), ('D2')"),
             QStringLiteral("INSERT INTO GS_Departments (DepartmentID, DivisionID) VALUES ('M1', 'D1'), ('M2', 'D2')"),
-            QStringLiteral("INSERT INTO GS_Assets (AssetCode, Descr, DivisionID, DepartmentID) VALUES "
-                           "('A1', 'Pump', 'D1', 'M1'), ('A2', 'Fan', 'D1', 'M1'), ('O''Q', 'Quoted', 'D1', 'M1'), "
-                           "('B1', 'Boiler', 'D2', 'M2'), ('C3', NULL, 'D2', 'M2'), ('P-100', 'Feed pump', 'D2', 'M2')"),
+            QStringLiteral(
+                    "INSERT INTO GS_Assets (AssetCode, Descr, DivisionID, DepartmentID) VALUES "
+                    "('A1', 'Pump', 'D1', 'M1'), ('A2', 'Fan', 'D1', 'M1'), ('O''Q', 'Quoted', 'D1', 'M1'), "
+                    "('B1', 'Boiler', 'D2', 'M2'), ('C3', NULL, 'D2', 'M2'), ('P-100', 'Feed pump', 'D2', 'M2')"),
             QStringLiteral("INSERT INTO GS_Users (UserID, Name, CanRequestWork) VALUES ('U1', 'Ann', 1), "
                            "('U2', 'Bob', 1), ('U3', NULL, 1), ('T9', 'Tech', 0)"),
             QStringLiteral("INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, "
@@ -382,9 +386,10 @@ QString TestPlant::password() const
 
 void TestPlant::writeSettings(const QByteArray &moreKeys) const
 {
-    TestSupport::writeSettings(folder(), "DBServerName=" + serverName().toUtf8() + "\nDBDatabaseName="
-                                                 + databaseName().toUtf8() + "\nDBUserID=" + userId().toUtf8()
-                                                 + "\nDBPassword=" + password().toUtf8() + '\n' + moreKeys);
+    TestSupport::writeSettings(folder(),
+                               "DBServerName=" + serverName().toUtf8() + "\nDBDatabaseName=" + databaseName().toUtf8()
+                                       + "\nDBUserID=" + userId().toUtf8() + "\nDBPassword=" + password().toUtf8()
+                                       + '\n' + moreKeys);
 }
 
 QString TestPlant::folder() const
@@ -399,9 +404,17 @@ QString TestPlant::sqliteFile() const
 
 void TestPlant::exec(const QStringList &statements) const
 {
-    QSqlQuery q(QSqlDatabase::database(d->connection, false));
+    QSqlDatabase db = QSqlDatabase::database(d->connection, false);
+    QSqlQuery q(db);
     for (const QString &sql : statements) {
-        if (!q.exec(sql))
+        if (!q.exec(sql) && d->backend != Sqlite) {
+            // The server may have restarted under the plant: connect again, once.
+            db.close();
+            db.open();
+            q = QSqlQuery(db);
+            q.exec(sql);
+        }
+        if (q.lastError().isValid())
             qFatal("test plant: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     }
 }

@@ -17,13 +17,13 @@
 #define QVERIFY_SQL(q, stmt) QVERIFY2((q).stmt, qPrintable((q).lastError().text()))
 
 /// Requires the PostgreSQL test server: skips when it is not configured, fails in CI.
-#define REQUIRE_POSTGRES()                                                                                   \
-    do {                                                                                                     \
-        if (!TestSupport::PgServer::configured()) {                                                          \
-            if (TestSupport::runningInCi())                                                                  \
-                QFAIL("ORVANTEL_TEST_PG* is not set: the PostgreSQL test server is missing");                \
-            QSKIP("ORVANTEL_TEST_PG* is not set: run through scripts/test for the PostgreSQL tests");       \
-        }                                                                                                    \
+#define REQUIRE_POSTGRES() \
+    do { \
+        if (!TestSupport::PgServer::configured()) { \
+            if (TestSupport::runningInCi()) \
+                QFAIL("ORVANTEL_TEST_PG* is not set: the PostgreSQL test server is missing"); \
+            QSKIP("ORVANTEL_TEST_PG* is not set: run through scripts/test for the PostgreSQL tests"); \
+        } \
     } while (false)
 
 class WorkOrdersGrid;
@@ -112,11 +112,12 @@ class TestPlant
 {
 public:
     enum Backend { Sqlite, Postgres };
-    /// Fails the test (fatally) when the database cannot be made.
-    explicit TestPlant(Backend backend = Sqlite);
+    /// Fails the test (fatally) when the database cannot be made. Without
+    /// changeNotifications, PostgreSQL gets no notify.sql (as a site's database may not).
+    explicit TestPlant(Backend backend = Sqlite, bool changeNotifications = true);
     /// "sqlite" or "postgresql", as addBackendRows() names them.
-    explicit TestPlant(const QString &backend)
-        : TestPlant(backend == QLatin1String("postgresql") ? Postgres : Sqlite)
+    explicit TestPlant(const QString &backend, bool changeNotifications = true)
+        : TestPlant(backend == QLatin1String("postgresql") ? Postgres : Sqlite, changeNotifications)
     {}
     ~TestPlant();
 
@@ -169,8 +170,7 @@ public:
     static QString serverName();
     /// Creates an empty database with a unique name made from prefix; fills it with the
     /// maintenance schema and data unless options is null. Returns its name.
-    static QString createDatabase(const QString &prefix,
-                                  const Orvantel::DemoData::Options *options = nullptr);
+    static QString createDatabase(const QString &prefix, const Orvantel::DemoData::Options *options = nullptr);
     static void dropDatabase(const QString &name);
     /// Runs a statement on the server's admin database; returns false on failure.
     static bool adminExec(const QString &sql, QString *error = nullptr);
