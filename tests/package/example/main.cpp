@@ -1,0 +1,32 @@
+// The application of the README ("Using the control in an application"), made to end by
+// itself: it has no settings file and names no server, so start-up connects to nothing and
+// opens no box, and the application quits after that first turn of the event loop.
+#include <workordersgrid.h>
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QMainWindow window;
+    auto *grid = new WorkOrdersGrid(&window); // reads OrvantelWO.ini
+    grid->setProperty("AssetList", QStringLiteral("P-101,P-102"));
+    grid->setProperty("ViewChoice", 1); // the upcoming PMs
+    window.setCentralWidget(grid);
+    window.show();
+    // Queued after the control's start-up. Were start-up showing a box, this would run
+    // inside the box's loop.
+    QTimer::singleShot(0, &app, [&app] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            std::fprintf(stderr, "a box is open after start-up: %s\n", qPrintable(box->windowTitle()));
+            app.exit(1);
+            return;
+        }
+        app.quit();
+    });
+    return app.exec(); // connects and loads at the first turn
+}
