@@ -32,7 +32,10 @@ const std::vector<ScenarioEntry> &scenarioTable()
             {QStringLiteral("refresh-sqlite"), true, false, &Scenarios::refreshSqlite},
             {QStringLiteral("refresh-postgresql"), false, true, &Scenarios::refreshPostgresql},
             {QStringLiteral("sort"), true, false, &Scenarios::sort},
-            {QStringLiteral("timed-refresh"), true, false, &Scenarios::timedRefresh},
+            {QStringLiteral("tick-stall"), true, false, &Scenarios::tickStall},
+            {QStringLiteral("background-load"), true, false, &Scenarios::backgroundLoad},
+            {QStringLiteral("changes-postgresql"), false, true, &Scenarios::changesPostgresql},
+            {QStringLiteral("changes-sqlite"), true, false, &Scenarios::changesSqlite},
             {QStringLiteral("merge"), true, false, &Scenarios::merge},
             {QStringLiteral("memory"), true, false, &Scenarios::memory},
             {QStringLiteral("startup"), false, false, &Scenarios::startUp},
@@ -83,6 +86,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption repetitionsOption(QStringLiteral("repetitions"),
                                                QStringLiteral("Timed runs of each contender (default 5)."),
                                                QStringLiteral("n"), QStringLiteral("5"));
+    const QCommandLineOption displaysOption(
+            QStringLiteral("displays"),
+            QStringLiteral("Controls in the PostgreSQL change scenario (default 20; fewer where memory is short)."),
+            QStringLiteral("n"), QStringLiteral("20"));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Also write the results to <file>."),
                                         QStringLiteral("file"));
     const QCommandLineOption scenarioOption(
@@ -95,8 +102,8 @@ int main(int argc, char *argv[])
                                         QStringLiteral("program"));
     QCommandLineOption probeOption(QStringLiteral("memory-probe"));
     probeOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions(
-            {sqliteOption, postgresqlOption, repetitionsOption, jsonOption, scenarioOption, psqlOption, probeOption});
+    parser.addOptions({sqliteOption, postgresqlOption, repetitionsOption, displaysOption, jsonOption, scenarioOption,
+                       psqlOption, probeOption});
     parser.process(app);
 
     Setup setup;
@@ -127,6 +134,11 @@ int main(int argc, char *argv[])
     setup.repetitions = parser.value(repetitionsOption).toInt(&ok);
     if (!ok || setup.repetitions < 1) {
         printError(QStringLiteral("--repetitions needs a whole number of at least 1"));
+        return 2;
+    }
+    setup.displays = parser.value(displaysOption).toInt(&ok);
+    if (!ok || setup.displays < 1) {
+        printError(QStringLiteral("--displays needs a whole number of at least 1"));
         return 2;
     }
     setup.psql = parser.isSet(psqlOption) ? parser.value(psqlOption) : defaultPsql();

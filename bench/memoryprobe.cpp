@@ -1,5 +1,7 @@
 #include "memoryprobe.h"
 
+#include "backgroundloader.h"
+
 #include "baselines.h"
 #include "gridsetup.h"
 
@@ -64,7 +66,8 @@ QString MemoryFigures::toLine() const
                       .arg(peakKiB)
                       .arg(loadedKiB)
                       .arg(rows)
-                      .arg(peakReset ? 1 : 0);
+                      .arg(peakReset ? 1 : 0)
+            + QStringLiteral(" ticks=%1").arg(tickPeakKiB);
 }
 
 bool MemoryFigures::fromOutput(const QByteArray &output, MemoryFigures *figures)
@@ -95,11 +98,13 @@ bool MemoryFigures::fromOutput(const QByteArray &output, MemoryFigures *figures)
                 read.rows = int(value);
             else if (key == "peak-reset")
                 read.peakReset = value != 0;
+            else if (key == "ticks")
+                read.tickPeakKiB = value;
             else
                 continue;
             ++found;
         }
-        if (found != 6)
+        if (found != 7)
             return false;
         *figures = read;
         return true;
@@ -123,7 +128,20 @@ int runMemoryProbe(const QString &sqlitePath)
         const ProcStatus after = ProcStatus::read();
         figures.peakKiB = after.peakKiB;
         figures.loadedKiB = after.rssKiB;
-        figures.rows = WorkOrdersGridPrivate::get(grid.get())->grdWorkOrders->rowCount();
+        WorkOrdersGridPrivate *d = WorkOrdersGridPrivate::get(grid.get());
+        figures.rows = d->grdWorkOrders->rowCount();
+
+        // Timed refreshes: the new result loads beside the one shown until the swap.
+        resetPeak();
+        for (int tick = 0; tick < 3; ++tick) {
+            d->timerTick();
+            while (d->m_inFlight != WorkOrdersGridPrivate::BackgroundNone || d->m_loader->isBusy())
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            grid->repaint();
+        }
+        if (!takeMessages().isEmpty())
+            throw Failure(QStringLiteral("a timed refresh failed"));
+        figures.tickPeakKiB = ProcStatus::read().peakKiB;
     } catch (const Failure &failure) {
         std::fprintf(stderr, "memory probe: %s\n", failure.what());
         return 1;

@@ -22,6 +22,7 @@ struct MemoryFigures
     qint64 emptyKiB = -1; ///< with the control shown and connected, nothing loaded
     qint64 peakKiB = -1; ///< the peak while loading and drawing the rows
     qint64 loadedKiB = -1; ///< after loading and drawing
+    qint64 tickPeakKiB = -1; ///< the peak over three timed refreshes after that
     int rows = 0;
     bool peakReset = false; ///< the kernel let the peak be reset before loading
 

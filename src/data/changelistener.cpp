@@ -265,18 +265,26 @@ public:
     Sqlite(ChangeListener *owner, const QString &file)
         : m_file(file)
     {
-        // At most a few looks a second, however busy the file.
+        // At most a few looks a second, however busy the file: the first change is told at
+        // once, later ones within the window once at its end.
         m_throttle.setSingleShot(true);
         m_throttle.setInterval(250);
-        QObject::connect(&m_throttle, &QTimer::timeout, owner, [this, owner] {
+        const auto tell = [this, owner] {
             // A file replaced by another drops out of the watch: watch the new one.
             if (!m_watcher.files().contains(m_file) && QFileInfo::exists(m_file))
                 m_watcher.addPath(m_file);
+            m_throttle.start();
             Q_EMIT owner->fileChanged();
+        };
+        QObject::connect(&m_throttle, &QTimer::timeout, owner, [this, tell] {
+            if (std::exchange(m_pending, false))
+                tell();
         });
-        const auto changed = [this] {
-            if (!m_throttle.isActive())
-                m_throttle.start();
+        const auto changed = [this, tell] {
+            if (m_throttle.isActive())
+                m_pending = true;
+            else
+                tell();
         };
         QObject::connect(&m_watcher, &QFileSystemWatcher::fileChanged, owner, changed);
         QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, owner, changed);
@@ -289,6 +297,7 @@ private:
     QString m_file;
     QFileSystemWatcher m_watcher;
     QTimer m_throttle;
+    bool m_pending = false;
 };
 
 ChangeListener::ChangeListener(QObject *parent)
