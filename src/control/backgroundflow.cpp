@@ -168,9 +168,12 @@ void WorkOrdersGridPrivate::backgroundLoadFinished()
     } else if (result->error) {
         qCInfo(lcRefresh, "Background %s failed: %d %s", kindName(result->kind), result->error->number,
                qPrintable(result->error->description));
-        // A failed load of the linked files waits for the next change or refresh; the work
-        // orders' failures are shown, one box at a time.
-        if (result->kind != BackgroundFiles && m_refreshErrorsOpen == 0) {
+        // A timed refresh's failure is shown, one box at a time. Loads for a change made
+        // elsewhere only log theirs: the next change or tick tries again, and a tick's box
+        // says what is wrong. A failed delta leaves changes unseen: a whole reload follows.
+        if (result->kind == BackgroundDelta)
+            m_fullPending = true;
+        if (result->kind == BackgroundFull && m_refreshErrorsOpen == 0) {
             ++m_refreshErrorsOpen;
             reportError(*result->error, QStringLiteral("RefreshData Error"));
             --m_refreshErrorsOpen;

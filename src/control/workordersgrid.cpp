@@ -141,6 +141,8 @@ void WorkOrdersGridPrivate::createChildren()
     Adodc1->setObjectName(QStringLiteral("Adodc1"));
     Adodc2 = new DataSource(q);
     Adodc2->setObjectName(QStringLiteral("Adodc2"));
+    // Both grids read the same server on the GUI thread: one connection serves them.
+    Adodc2->shareConnectionOf(Adodc1);
 
     grdWorkOrders = new DataGrid(q);
     grdWorkOrders->setObjectName(QStringLiteral("grdWorkOrders"));

@@ -6,12 +6,11 @@
 #include "logging.h"
 #include "recordset.h"
 
+#include <QPointer>
 #include <QSqlError>
 #include <QSqlQuery>
 
-
 namespace Orvantel {
-
 
 struct DataSource::Private
 {
@@ -23,6 +22,7 @@ struct DataSource::Private
     QString openedConnectionString;
     QString openedBaseDirectory;
     Recordset *recordset = nullptr;
+    QPointer<DataSource> connectionOwner;
 
     QString effectiveBaseDirectory() const { return baseDirectory.isEmpty() ? configDirectory() : baseDirectory; }
 
@@ -36,8 +36,17 @@ struct DataSource::Private
         openedBaseDirectory = effectiveBaseDirectory();
     }
 
-    void load() { database->load(recordSource, *recordset); }
-
+    /// Whose connection this source uses: its owner's where shared, else its own.
+    Private &home()
+    {
+        if (connectionOwner) {
+            Private &owner = *connectionOwner->d;
+            if (owner.connectionString == connectionString
+                && owner.effectiveBaseDirectory() == effectiveBaseDirectory())
+                return owner;
+        }
+        return *this;
+    }
 };
 
 DataSource::DataSource(QObject *parent)
@@ -85,32 +94,34 @@ void DataSource::refresh()
     if (d->recordSource.sql.trimmed().isEmpty())
         throw ControlError(ControlError::DatabaseFailure, QStringLiteral("The record source is empty"));
 
-    const bool reuse = d->database && d->database->isOpen() && d->openedConnectionString == d->connectionString
-            && d->openedBaseDirectory == d->effectiveBaseDirectory() && !d->database->fileReplaced();
+    Private &home = d->home();
+    const bool reuse = home.database && home.database->isOpen() && home.openedConnectionString == home.connectionString
+            && home.openedBaseDirectory == home.effectiveBaseDirectory() && !home.database->fileReplaced();
     if (!reuse)
-        d->openDatabase();
+        home.openDatabase();
 
+    const auto load = [&] { home.database->load(d->recordSource, *d->recordset); };
     try {
-        d->load();
+        load();
     } catch (const ControlError &error) {
         // A kept server connection may have died since its last use: reconnect once and retry.
         // Not after silence: that wait already took its bound, the next use reconnects.
-        if (reuse && error.number != ControlError::ServerSilent && d->database->backend() != Backend::Sqlite
-            && d->database->connectionLost()) {
+        if (reuse && error.number != ControlError::ServerSilent && home.database->backend() != Backend::Sqlite
+            && home.database->connectionLost()) {
             qCInfo(lcDatabase, "Reconnecting after: %s", qPrintable(error.description));
             try {
-                d->openDatabase();
-                d->load();
+                home.openDatabase();
+                load();
                 Q_EMIT refreshed();
                 return;
             } catch (const ControlError &) {
-                if (d->database)
-                    d->database->close();
+                if (home.database)
+                    home.database->close();
                 throw;
             }
         }
         // Start from a fresh connection next time; a broken one would keep failing.
-        d->database->close();
+        home.database->close();
         throw;
     }
     Q_EMIT refreshed();
@@ -123,7 +134,12 @@ Recordset *DataSource::recordset() const
 
 Database *DataSource::database() const
 {
-    return d->database.get();
+    return d->home().database.get();
+}
+
+void DataSource::shareConnectionOf(DataSource *owner)
+{
+    d->connectionOwner = owner;
 }
 
 } // namespace Orvantel

@@ -41,6 +41,11 @@ public:
     /// connecting), for building the record source.
     SqlDialect dialect() const;
 
+    /// Makes this source use owner's connection whenever the two have the same connection
+    /// string and base directory, so that two grids of one control on one server hold one
+    /// connection between them. owner opens, keeps and reopens it.
+    void shareConnectionOf(DataSource *owner);
+
     /// Relative SQLite paths in the connection string are taken from here
     /// (configDirectory() when empty).
     void setBaseDirectory(const QString &directory);
@@ -51,7 +56,7 @@ public:
     /// The open result; never null, empty until the first successful refresh.
     Recordset *recordset() const;
 
-    /// The connection in use, or null before the first refresh.
+    /// The connection in use (owner's when shared), or null before the first refresh.
     Database *database() const;
 
 Q_SIGNALS:

@@ -11,6 +11,8 @@
 #include <QHeaderView>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 
 using namespace Orvantel;
@@ -163,6 +165,11 @@ void ChangesTest::listensAgainAfterTheServerRestarts()
     };
     insert(109); // shown once the control listens
     QTRY_COMPARE_WITH_TIMEOUT(m_orders->rowCount(), 36, Soon);
+    // The control's connections: the grids' one, the background loads' one, the listening one.
+    QSqlQuery count(QSqlDatabase::database(QSqlDatabase::connectionNames().filter(u"testplant"_qs).first()));
+    QVERIFY(count.exec(u"SELECT count(*) - 1 FROM pg_stat_activity WHERE datname = current_database()"_qs));
+    QVERIFY(count.next());
+    QCOMPARE(count.value(0).toInt(), 3);
     const QString pgctl = PgServer::controlScript();
     QVERIFY(!pgctl.isEmpty());
     QCOMPARE(QProcess::execute(pgctl, {u"stop"_qs}), 0);

@@ -27,9 +27,7 @@ public:
     GapMonitor()
     {
         m_clock.start();
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_clock.restart());
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_longest = std::max(m_longest, m_clock.restart()); });
         m_timer.start(5);
     }
     qint64 longest() const { return m_longest; }
@@ -132,13 +130,12 @@ void HangsTest::startControl(const QString &backend, int refreshSeconds)
         m_locker.setDatabaseName(m_plant->sqliteFile());
         QVERIFY(m_locker.open());
     }
-    writeSettings(m_plant->folder(), "DBServerName=" + server.toUtf8() + "\nDBDatabaseName="
-                                             + m_plant->databaseName().toUtf8() + "\nDBUserID="
-                                             + m_plant->userId().toUtf8() + "\nDBPassword="
-                                             + m_plant->password().toUtf8()
-                                             + "\nRefreshInterval=" + QByteArray::number(refreshSeconds) + '\n');
+    writeSettings(m_plant->folder(),
+                  "DBServerName=" + server.toUtf8() + "\nDBDatabaseName=" + m_plant->databaseName().toUtf8()
+                          + "\nDBUserID=" + m_plant->userId().toUtf8() + "\nDBPassword=" + m_plant->password().toUtf8()
+                          + "\nRefreshInterval=" + QByteArray::number(refreshSeconds) + '\n');
     m_control.show();
-    QCOMPARE(shownNumbers(m_control.grid), (QList<int>{108, 107, 103, 102, 101}));
+    QCOMPARE(shownNumbers(m_control.grid), (QList<int> {108, 107, 103, 102, 101}));
 }
 
 void HangsTest::hang(bool on)
@@ -188,12 +185,12 @@ void HangsTest::hungServerKeepsTheHostAliveAndTheDisplayHeals()
     });
     driver.start(50);
     QTRY_VERIFY_WITH_TIMEOUT(healed, 60000);
-    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("RefreshData Error")});
+    QCOMPARE(boxes.titles(), QStringList {QStringLiteral("RefreshData Error")});
     QVERIFY2(boxes.messages.first().text.startsWith(m_relay ? QStringLiteral("Error 3003\r\n")
                                                             : QStringLiteral("Error 5\r\n")),
              qPrintable(boxes.messages.first().text));
-    QCOMPARE(shownWhileOpen, (QList<int>{108, 107, 103, 102, 101}));
-    QCOMPARE(shownNumbers(m_control.grid), (QList<int>{109, 108, 107, 103, 102, 101}));
+    QCOMPARE(shownWhileOpen, (QList<int> {108, 107, 103, 102, 101}));
+    QCOMPARE(shownNumbers(m_control.grid), (QList<int> {109, 108, 107, 103, 102, 101}));
     QVERIFY(s_refreshLog.contains(QStringLiteral("Loaded again: the refresh error box is closed")));
     // Coarse: the GUI thread served its events all along (the fine figure is the benchmark's).
     QVERIFY2(gaps.longest() < 1000, qPrintable(QStringLiteral("a gap of %1 ms").arg(gaps.longest())));
@@ -205,10 +202,10 @@ void HangsTest::hostCallsSupersedeABackgroundLoad_data()
     QTest::addColumn<bool>("headerClick"); // else a host's RefreshData with another division
     QTest::addColumn<QList<int>>("expected");
     for (const char *backend : {"sqlite", "postgresql"}) {
-        QTest::addRow("%s, host refresh", backend) << QString::fromLatin1(backend) << false << QList<int>{107, 103};
+        QTest::addRow("%s, host refresh", backend) << QString::fromLatin1(backend) << false << QList<int> {107, 103};
         // The load swapped in is sorted by the sort of the moment it arrives: by asset.
         QTest::addRow("%s, header click", backend)
-                << QString::fromLatin1(backend) << true << QList<int>{109, 101, 102, 103, 108, 107};
+                << QString::fromLatin1(backend) << true << QList<int> {109, 101, 102, 103, 108, 107};
     }
 }
 
@@ -223,6 +220,8 @@ void HangsTest::hostCallsSupersedeABackgroundLoad()
     m_plant->exec({QStringLiteral(
             "INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, Priority, DateLoaded, WorkRequest, "
             "DivisionID, DepartmentID) VALUES (109, 'A1', 0, 0, 1, '2026-01-09 08:00:00', 'Leak', 'D1', 'M1')")});
+    if (backend == u"sqlite") // the control notices the change to its file and catches up first
+        QTRY_VERIFY(s_refreshLog.contains(QStringLiteral("Background catch-up 2 shown")));
     MessageBoxRecorder boxes;
     // One tick: its load starts in the background; right after the control's own handler
     // the host (or the operator) acts while that load runs.
@@ -230,8 +229,8 @@ void HangsTest::hostCallsSupersedeABackgroundLoad()
     connect(timer, &QTimer::timeout, this, [&] {
         timer->stop();
         if (headerClick) {
-            QHeaderView *header = m_control.grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"))
-                                          ->horizontalHeader();
+            QHeaderView *header
+                    = m_control.grid->findChild<DataGrid *>(QStringLiteral("grdWorkOrders"))->horizontalHeader();
             const QPoint at(header->sectionViewportPosition(WoAssetCodeColumn) + 5, header->height() / 2);
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
         } else {
@@ -243,7 +242,9 @@ void HangsTest::hostCallsSupersedeABackgroundLoad()
     if (headerClick) {
         QTRY_COMPARE(shownNumbers(m_control.grid), expected);
     } else {
-        QTRY_VERIFY(s_refreshLog.contains(QStringLiteral("Background full load 1 dropped: a newer load superseded it")));
+        QTRY_VERIFY(!s_refreshLog.filter(QStringLiteral("Background full load"))
+                             .filter(QStringLiteral("dropped: a newer load superseded it"))
+                             .isEmpty());
         QCOMPARE(shownNumbers(m_control.grid), expected);
     }
     QVERIFY(boxes.messages.isEmpty());
