@@ -84,3 +84,18 @@ void WorkOrdersGridPrivate::exportGrid(DataGrid *grid)
     if (!job.errorString().isEmpty())
         throw ControlError(ControlError::FileAccess, job.errorString());
 }
+
+DataGrid *WorkOrdersGridPrivate::shownGrid() const
+{
+    return TDBGrid1->isHidden() ? grdWorkOrders : TDBGrid1;
+}
+
+void WorkOrdersGrid::copyRows()
+{
+    d->shownGrid()->copySelection();
+}
+
+void WorkOrdersGrid::exportRows()
+{
+    d->entry(QStringLiteral("Export Error"), [this] { d->exportGrid(d->shownGrid()); });
+}

@@ -204,6 +204,8 @@ public:
     /// can cancel (then no file). Throws ControlError (FileAccess) when the file cannot be
     /// written, and ControlDestroyed.
     void exportGrid(Orvantel::DataGrid *grid);
+    /// The grid the view buttons show: the linked files or the work orders.
+    Orvantel::DataGrid *shownGrid() const;
     /// Names and describes the children for screen readers.
     void describeChildren();
 

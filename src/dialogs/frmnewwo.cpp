@@ -60,6 +60,17 @@ frmNewWO::frmNewWO(QWidget *parent)
         b->setDefault(false);
     }
 
+    // Screen readers: the fields by their labels' texts, which are not their buddies here
+    // (the labels carry no mnemonics).
+    cboAssetCode->setAccessibleName(QStringLiteral("Asset Code"));
+    cboAssetCode->setAccessibleDescription(QStringLiteral("The asset the work is for"));
+    cboPriority->setAccessibleName(QStringLiteral("Priority"));
+    cboPriority->setAccessibleDescription(QStringLiteral("1 is the most urgent; empty means 3"));
+    txtWorkRequest->setAccessibleName(QStringLiteral("Work Requested"));
+    txtWorkRequest->setAccessibleDescription(QStringLiteral("What is to be done, at most 255 characters"));
+    cboRequestedBy->setAccessibleName(QStringLiteral("Requested By"));
+    cmdOK->setAccessibleDescription(QStringLiteral("Raises the work request"));
+
     QWidget *order[] = {cmdCancel, cboAssetCode, cboPriority, txtWorkRequest, cmdOK, cboRequestedBy};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);

@@ -394,12 +394,12 @@ DataGrid::DataGrid(QWidget *parent)
     setSelectionMode(QAbstractItemView::ExtendedSelection);
 
     auto *copy = new QAction(tr("&Copy"), this);
-    copy->setObjectName(QStringLiteral("actionCopy"));
+    copy->setObjectName(QStringLiteral("actCopy"));
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(copy, &QAction::triggered, this, &DataGrid::copySelection);
     auto *exportRows = new QAction(tr("&Export..."), this);
-    exportRows->setObjectName(QStringLiteral("actionExport"));
+    exportRows->setObjectName(QStringLiteral("actExport"));
     // Its handler opens modal windows: from the event loop, not from inside the menu.
     connect(exportRows, &QAction::triggered, this, &DataGrid::ExportRequested, Qt::QueuedConnection);
     addActions({copy, exportRows});

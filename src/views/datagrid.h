@@ -87,8 +87,8 @@ private:
 ///
 /// As in any desktop list, rows are selected with Shift and Ctrl; Enter raises DblClick
 /// for the current row, Home and End go to the first and last row. Two actions, found by
-/// object name and offered by the grid's context menu, act on the rows: "actionCopy"
-/// (the platform's copy key: copySelection()) and "actionExport" (ExportRequested).
+/// object name and offered by the grid's context menu, act on the rows: "actCopy"
+/// (the platform's copy key: copySelection()) and "actExport" (ExportRequested).
 class DataGrid : public QTableView
 {
     Q_OBJECT
@@ -168,7 +168,7 @@ Q_SIGNALS:
     void FetchCellStyle(int bookmark, int column, Orvantel::CellStyle *style);
     void DblClick();
     void ButtonClick(int column);
-    /// "actionExport" was triggered: the owner asks for a file and writes the rows there.
+    /// "actExport" was triggered: the owner asks for a file and writes the rows there.
     /// Raised from the event loop, never inside the menu or the action's trigger().
     void ExportRequested();
 
