@@ -30,7 +30,11 @@ void WorkOrdersGridPrivate::exportGrid(DataGrid *grid)
 {
     // Offered under the view's caption: "Open WOs.csv", "Linked Files.csv".
     const View view = grid == TDBGrid1 ? LinkedFilesView : selectedWorkOrderView();
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // A folder that exists: else the dialog opens wherever a file dialog of the process, or
+    // of an earlier run, was last.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!QFileInfo(folder).isDir())
+        folder = QDir::homePath();
     auto dialog = std::make_unique<QFileDialog>(nullptr, QStringLiteral("Export"),
                                                 QDir(folder).filePath(optView[size_t(view)]->text() + u".csv"),
                                                 QStringLiteral("CSV files (*.csv);;All files (*)"));

@@ -15,8 +15,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <utility>
-
 using namespace Orvantel;
 
 namespace {
@@ -96,8 +94,8 @@ frmConfig::frmConfig(QWidget *parent)
     label(frameServer, QStringLiteral("Label1_1"), QStringLiteral("Database"), 240, 840, 1335, 255);
     label(frameServer, QStringLiteral("Label1_0"), QStringLiteral("Orvantel Server"), 240, 480, 1335, 255);
     label(this, QStringLiteral("Label1_5"),
-          QStringLiteral("Asset List (list asset codes, objects, machines, or tags separated by commas)"), 120, 3720,
-          5775, 255);
+                     QStringLiteral("Asset List (list asset codes, objects, machines, or tags separated by commas)"),
+                     120, 3720, 5775, 255);
     chkIncludePMWOs = new QCheckBox(QStringLiteral("Include PM Work Orders"), this);
     chkIncludePMWOs->setObjectName(QStringLiteral("chkIncludePMWOs"));
     placeTwips(chkIncludePMWOs, 3240, 2400, 2295, 255);
@@ -107,17 +105,16 @@ frmConfig::frmConfig(QWidget *parent)
     label(this, QStringLiteral("Label1_7"), QStringLiteral("Department"), 3000, 3000, 975, 255);
 
     // Screen readers: the fields by their labels' texts.
-    const std::pair<QWidget *, QString> names[] = {
-            {txtAssetList, QStringLiteral("Asset List")},    {txtDBServerName, QStringLiteral("Orvantel Server")},
-            {txtDBDatabaseName, QStringLiteral("Database")}, {txtDBUserID, QStringLiteral("User ID")},
-            {txtDBPassword, QStringLiteral("Password")},     {txtRefreshInterval, QStringLiteral("Refresh Interval")},
-            {cboDivision, QStringLiteral("Division")},       {cboDepartment, QStringLiteral("Department")},
-    };
-    for (const auto &[widget, name] : names)
-        widget->setAccessibleName(name);
-    txtAssetList->setAccessibleDescription(
-            QStringLiteral("Asset codes, objects, machines or tags separated by commas"));
-    txtRefreshInterval->setAccessibleDescription(QStringLiteral("Seconds between refreshes; 0 turns them off"));
+    describe(txtAssetList, QStringLiteral("Asset List"),
+             QStringLiteral("Asset codes, objects, machines or tags separated by commas"));
+    describe(txtDBServerName, QStringLiteral("Orvantel Server"));
+    describe(txtDBDatabaseName, QStringLiteral("Database"));
+    describe(txtDBUserID, QStringLiteral("User ID"));
+    describe(txtDBPassword, QStringLiteral("Password"));
+    describe(txtRefreshInterval, QStringLiteral("Refresh Interval"),
+             QStringLiteral("Seconds between refreshes; 0 turns them off"));
+    describe(cboDivision, QStringLiteral("Division"));
+    describe(cboDepartment, QStringLiteral("Department"));
 
     QWidget *order[]
             = {txtAssetList, txtDBServerName, txtDBDatabaseName, txtDBUserID, txtDBPassword, txtRefreshInterval,

@@ -60,15 +60,13 @@ frmNewWO::frmNewWO(QWidget *parent)
         b->setDefault(false);
     }
 
-    // Screen readers: the fields by their labels' texts, which are not their buddies here
-    // (the labels carry no mnemonics).
-    cboAssetCode->setAccessibleName(QStringLiteral("Asset Code"));
-    cboAssetCode->setAccessibleDescription(QStringLiteral("The asset the work is for"));
-    cboPriority->setAccessibleName(QStringLiteral("Priority"));
-    cboPriority->setAccessibleDescription(QStringLiteral("1 is the most urgent; empty means 3"));
-    txtWorkRequest->setAccessibleName(QStringLiteral("Work Requested"));
-    txtWorkRequest->setAccessibleDescription(QStringLiteral("What is to be done, at most 255 characters"));
-    cboRequestedBy->setAccessibleName(QStringLiteral("Requested By"));
+    // Screen readers: the fields by their labels' texts (the labels are not their buddies:
+    // they carry no mnemonics).
+    describe(cboAssetCode, QStringLiteral("Asset Code"), QStringLiteral("The asset the work is for"));
+    describe(cboPriority, QStringLiteral("Priority"), QStringLiteral("1 is the most urgent; empty means 3"));
+    describe(txtWorkRequest, QStringLiteral("Work Requested"),
+             QStringLiteral("What is to be done, at most 255 characters"));
+    describe(cboRequestedBy, QStringLiteral("Requested By"));
     cmdOK->setAccessibleDescription(QStringLiteral("Raises the work request"));
 
     QWidget *order[] = {cmdCancel, cboAssetCode, cboPriority, txtWorkRequest, cmdOK, cboRequestedBy};
