@@ -87,7 +87,8 @@ BackgroundCsvWriter::BackgroundCsvWriter(const QString &fileName, QObject *paren
     // The owner outlives the thread (the destructor joins it), so it may be posted to.
     m_shared->thread = std::thread([shared = m_shared.get(), fileName, owner = this] {
         const auto report = [owner](const QString &error) {
-            QMetaObject::invokeMethod(owner, [owner, error] { Q_EMIT owner->finished(error); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                    owner, [owner, error] { Q_EMIT owner->finished(error); }, Qt::QueuedConnection);
         };
         auto file = std::make_unique<CsvFile>(fileName);
         bool writing = file->open();

@@ -46,10 +46,10 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop_data()
 {
     QTest::addColumn<QString>("loop");
     QTest::addColumn<bool>("later"); // deleteLater() instead of delete
-    for (const char *loop : {"start-up error box", "RefreshData error box", "timer tick error box",
-                             "ConnectToServer error box", "request box", "header click error box", "New WO dialog",
-                             "Invalid Asset box", "Configure dialog", "About box", "preview window",
-                             "export file dialog", "export progress dialog", "export error box"}) {
+    for (const char *loop :
+         {"start-up error box", "RefreshData error box", "timer tick error box", "ConnectToServer error box",
+          "request box", "header click error box", "New WO dialog", "Invalid Asset box", "Configure dialog",
+          "About box", "preview window", "export file dialog", "export progress dialog", "export error box"}) {
         QTest::addRow("%s, delete", loop) << QString::fromLatin1(loop) << false;
         QTest::addRow("%s, deleteLater", loop) << QString::fromLatin1(loop) << true;
     }
