@@ -39,7 +39,8 @@ public:
     static constexpr int MaxReloads = 3;
 
     GridExport(DataGrid *grid, const QString &fileName, QObject *parent = nullptr);
-    /// An export that has not finished is abandoned and leaves no file.
+    /// An export that has not finished is abandoned and leaves no file (unless the writer
+    /// had already given the complete file its name, in the instant before).
     ~GridExport() override;
 
     /// Starts the export; progress() follows after each slice, finished() at the end.

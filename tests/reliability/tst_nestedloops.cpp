@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -98,7 +99,8 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
         if (files && loop != u"export file dialog") {
             // A file the export fails to write (in /proc/sys, where nothing can be created), or one it writes slowly
             // enough, under a progress dialog, to be caught at its first turn.
-            files->selectFile(loop == u"export error box" ? u"/proc/sys/wo.csv"_qs : plant.folder() + u"/wo.csv"_qs);
+            files->findChild<QLineEdit *>(u"fileNameEdit"_qs)
+                    ->setText(loop == u"export error box" ? u"/proc/sys/wo.csv"_qs : plant.folder() + u"/wo.csv"_qs);
             static_cast<QDialog *>(files)->accept();
             hostSide.setInterval(0);
             return;
