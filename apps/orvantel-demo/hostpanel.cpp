@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTime>
 #include <QTimer>
@@ -52,11 +53,17 @@ HostPanel::HostPanel(WorkOrdersGrid *control, QWidget *parent)
     auto *connectButton = new QPushButton(QStringLiteral("ConnectToServer"));
     auto *configure = new QPushButton(QStringLiteral("Configure..."));
     auto *about = new QPushButton(QStringLiteral("About..."));
+    auto *copy = new QPushButton(QStringLiteral("Copy"));
+    copy->setToolTip(QStringLiteral("copyRows(): the selected rows of the grid shown, to the clipboard"));
+    auto *exportRows = new QPushButton(QStringLiteral("Export..."));
+    exportRows->setToolTip(QStringLiteral("exportRows(): every row of the grid shown, to a CSV file"));
     auto *actionLayout = new QGridLayout(actions);
     actionLayout->addWidget(refresh, 0, 0);
     actionLayout->addWidget(connectButton, 0, 1);
     actionLayout->addWidget(configure, 1, 0);
     actionLayout->addWidget(about, 1, 1);
+    actionLayout->addWidget(copy, 2, 0);
+    actionLayout->addWidget(exportRows, 2, 1);
 
     auto *events = new QGroupBox(QStringLiteral("Events"));
     m_events->setReadOnly(true);
@@ -92,6 +99,18 @@ HostPanel::HostPanel(WorkOrdersGrid *control, QWidget *parent)
     // The control keeps these two buttons hidden; a host reaches them by name.
     connect(configure, &QPushButton::clicked, this, [this] { clickHidden(QStringLiteral("cmdConfig")); });
     connect(about, &QPushButton::clicked, this, [this] { clickHidden(QStringLiteral("cmdAbout")); });
+
+    connect(copy, &QPushButton::clicked, this, [this] {
+        m_control->copyRows();
+        log(QStringLiteral("copyRows()"));
+    });
+    connect(exportRows, &QPushButton::clicked, this, [this] {
+        // Modal: the control may be gone when it returns (closing the window meanwhile).
+        const QPointer<HostPanel> self(this);
+        m_control->exportRows();
+        if (self)
+            log(QStringLiteral("exportRows()"));
+    });
 
     connect(m_control, &WorkOrdersGrid::propertyChanged, this, [this](const QString &name) {
         log(QStringLiteral("propertyChanged(\"%1\") - now %2")

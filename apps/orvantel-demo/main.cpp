@@ -8,6 +8,7 @@
 #include <workordersgrid.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCommandLineParser>
 #include <QDate>
 #include <QDir>
@@ -17,7 +18,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTableView>
@@ -141,6 +144,10 @@ int main(int argc, char *argv[])
             QStringLiteral("preview"),
             QStringLiteral("Open the linked file of row N of the linked-files view (0 is the first row)."),
             QStringLiteral("N"));
+    const QCommandLineOption menuOption(
+            QStringLiteral("menu"),
+            QStringLiteral("Select the first three work orders and open the grid's context menu (for --screenshot)."));
+    parser.addOption(menuOption);
     parser.addOption(dataDirOption);
     parser.addOption(screenshotOption);
     parser.addOption(viewOption);
@@ -234,9 +241,35 @@ int main(int argc, char *argv[])
         return QApplication::exec();
     }
 
+    QPointer<QMenu> menu;
+    if (parser.isSet(menuOption)) {
+        QTimer::singleShot(300, &app, [&] {
+            auto *workOrders = grid->findChild<QTableView *>(QStringLiteral("grdWorkOrders"));
+            if (!workOrders || workOrders->model()->rowCount() < 3)
+                return;
+            workOrders->setFocus();
+            clickAt(workOrders->viewport(), workOrders->visualRect(workOrders->model()->index(0, 1)).center());
+            const QRect third = workOrders->visualRect(workOrders->model()->index(2, 1));
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(third.center()),
+                              workOrders->viewport()->mapToGlobal(QPointF(third.center())), Qt::LeftButton,
+                              Qt::LeftButton, Qt::ShiftModifier);
+            QCoreApplication::sendEvent(workOrders->viewport(), &press);
+            QContextMenuEvent request(QContextMenuEvent::Mouse, third.center(),
+                                      workOrders->viewport()->mapToGlobal(third.center()));
+            QCoreApplication::sendEvent(workOrders->viewport(), &request);
+            menu = workOrders->findChild<QMenu *>();
+        });
+    }
+
     if (screenshot) {
         QTimer::singleShot(500, &app, [&] {
-            const bool saved = window.grab().save(shotFile, "PNG");
+            QPixmap picture = window.grab();
+            if (menu && menu->isVisible()) {
+                // The menu is a window of its own: drawn onto the picture where it opened.
+                QPainter painter(&picture);
+                painter.drawPixmap(window.mapFromGlobal(menu->pos()), menu->grab());
+            }
+            const bool saved = picture.save(shotFile, "PNG");
             if (!saved)
                 qCritical("cannot write %s", qPrintable(shotFile));
             QApplication::exit(saved ? 0 : 1);

@@ -178,6 +178,9 @@ void WorkOrdersGridPrivate::createChildren()
 
     createBackgroundWork();
 
+    setUpCopyAndExport();
+    describeChildren();
+
     // Tab order as designed: the work-order grid first, the view buttons last.
     QWidget *order[] = {grdWorkOrders, cmdAbout, cmdConfig, cmdNewWO, TDBGrid1,
                         optView[0],    optView[1], optView[2], optView[3]};

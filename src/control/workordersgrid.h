@@ -113,6 +113,14 @@ public:
     /// a failure is shown in a message box.
     Q_INVOKABLE bool RefreshData();
 
+    /// Copies the selected rows of the grid shown (its current row when no other is
+    /// selected) to the clipboard, as tab-separated text and as an HTML table; the grid's
+    /// "actCopy" action and the platform's copy key do the same.
+    void copyRows();
+    /// Asks for a file in a dialog and writes every row of the grid shown to it as CSV, as
+    /// the grid's "actExport" action does. A failure is shown in a message box.
+    void exportRows();
+
     QSize sizeHint() const override;
 
 Q_SIGNALS:

@@ -222,6 +222,20 @@ public:
     void TDBGrid1_ButtonClick(int ColIndex);
     void TDBGrid1_DblClick();
 
+    // Copy and export (copyexportflow.cpp), accessible names (accessiblenames.cpp).
+
+    /// Keeps each grid's selection by its rows' keys and connects its "Export..." action.
+    void setUpCopyAndExport();
+    /// A grid's "Export...": a file dialog, then the rows written to the file chosen; more
+    /// than GridExport::BackgroundRows rows in the background under a progress dialog that
+    /// can cancel (then no file). Throws ControlError (FileAccess) when the file cannot be
+    /// written, and ControlDestroyed.
+    void exportGrid(Orvantel::DataGrid *grid);
+    /// The grid the view buttons show: the linked files or the work orders.
+    Orvantel::DataGrid *shownGrid() const;
+    /// Names and describes the children for screen readers.
+    void describeChildren();
+
     WorkOrdersGrid *q;
 
     // Settings the host reads and writes.

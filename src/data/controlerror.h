@@ -19,6 +19,8 @@ struct ControlError : std::exception
         TypeMismatch = 13,
         /// An unexpected failure inside the control (a standard exception, say).
         InternalError = 51,
+        /// A file that cannot be written (an export).
+        FileAccess = 75,
         /// A database failure whose driver gave no numeric code (PostgreSQL's
         /// SQLSTATE, a driver that could not be loaded, a missing database file).
         DatabaseFailure = 3000,

@@ -55,4 +55,14 @@ QLineEdit *lineEdit(QWidget *parent, const QString &name, int maxLength, int lef
     return widget;
 }
 
+void describe(QWidget *field, const QString &name, const QString &description)
+{
+    field->setAccessibleName(name);
+    field->setAccessibleDescription(description);
+    if (auto *combo = qobject_cast<QComboBox *>(field); combo && combo->lineEdit()) {
+        combo->lineEdit()->setAccessibleName(name);
+        combo->lineEdit()->setAccessibleDescription(description);
+    }
+}
+
 } // namespace Orvantel::FormControls

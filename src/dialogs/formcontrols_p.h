@@ -22,4 +22,8 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &text, i
 QComboBox *editableCombo(QWidget *parent, const QString &name, int left, int top, int width, int height);
 QLineEdit *lineEdit(QWidget *parent, const QString &name, int maxLength, int left, int top, int width, int height);
 
+/// Names a field for screen readers (an editable drop-down's text box too, which they reach
+/// on its own), with a description when the name is not enough.
+void describe(QWidget *field, const QString &name, const QString &description = QString());
+
 } // namespace Orvantel::FormControls

@@ -104,6 +104,18 @@ frmConfig::frmConfig(QWidget *parent)
     cboDepartment = editableCombo(this, QStringLiteral("cboDepartment"), 4200, 3000, 1575, 315);
     label(this, QStringLiteral("Label1_7"), QStringLiteral("Department"), 3000, 3000, 975, 255);
 
+    // Screen readers: the fields by their labels' texts.
+    describe(txtAssetList, QStringLiteral("Asset List"),
+             QStringLiteral("Asset codes, objects, machines or tags separated by commas"));
+    describe(txtDBServerName, QStringLiteral("Orvantel Server"));
+    describe(txtDBDatabaseName, QStringLiteral("Database"));
+    describe(txtDBUserID, QStringLiteral("User ID"));
+    describe(txtDBPassword, QStringLiteral("Password"));
+    describe(txtRefreshInterval, QStringLiteral("Refresh Interval"),
+             QStringLiteral("Seconds between refreshes; 0 turns them off"));
+    describe(cboDivision, QStringLiteral("Division"));
+    describe(cboDepartment, QStringLiteral("Department"));
+
     QWidget *order[]
             = {txtAssetList, txtDBServerName, txtDBDatabaseName, txtDBUserID, txtDBPassword, txtRefreshInterval,
                cmdOK,        cmdCancel,       chkIncludePMWOs,   cboDivision, cboDepartment};

@@ -60,6 +60,15 @@ frmNewWO::frmNewWO(QWidget *parent)
         b->setDefault(false);
     }
 
+    // Screen readers: the fields by their labels' texts (the labels are not their buddies:
+    // they carry no mnemonics).
+    describe(cboAssetCode, QStringLiteral("Asset Code"), QStringLiteral("The asset the work is for"));
+    describe(cboPriority, QStringLiteral("Priority"), QStringLiteral("1 is the most urgent; empty means 3"));
+    describe(txtWorkRequest, QStringLiteral("Work Requested"),
+             QStringLiteral("What is to be done, at most 255 characters"));
+    describe(cboRequestedBy, QStringLiteral("Requested By"));
+    cmdOK->setAccessibleDescription(QStringLiteral("Raises the work request"));
+
     QWidget *order[] = {cmdCancel, cboAssetCode, cboPriority, txtWorkRequest, cmdOK, cboRequestedBy};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);

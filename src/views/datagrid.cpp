@@ -10,13 +10,22 @@
 #include "layout.h"
 #include "recordset.h"
 
+#include "csvfile.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QMenu>
+#include <QMimeData>
 #include <QPersistentModelIndex>
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 #include <optional>
 
 namespace Orvantel {
@@ -122,7 +131,29 @@ public:
             return {};
         if (isStyleRole(role))
             return styleData(cellStyle(index), role);
+        if (role == Qt::AccessibleTextRole) {
+            // What a screen reader says: the text shown, and what its colours mean.
+            const QString text = cellData(index, Qt::DisplayRole).toString();
+            const QString meaning = cellStyle(index).meaning;
+            return meaning.isEmpty() ? text : text + QStringLiteral(", ") + meaning;
+        }
         return cellData(index, role);
+    }
+
+    /// A cell's whole text, as cellText() describes it.
+    QString wholeText(const QModelIndex &index) const
+    {
+        const int f = field(index.column());
+        if (!m_recordset || f < 0)
+            return {};
+        QString text = m_recordset->text(index.row(), f);
+        const QString &dateFormat = m_grid->m_columns[size_t(index.column())]->dateFormat();
+        if (!dateFormat.isEmpty() && text.size() > 10) {
+            const QDateTime when = QDateTime::fromString(text, Qt::ISODate);
+            if (when.isValid())
+                return when.toString(dateFormat);
+        }
+        return text;
     }
 
     /// A request for several style roles works the style out once.
@@ -192,15 +223,8 @@ private:
         case Qt::DisplayRole: {
             if (f < 0)
                 return {};
-            QString text = m_recordset->text(index.row(), f);
-            const QString &dateFormat = m_grid->m_columns[size_t(index.column())]->dateFormat();
-            if (!dateFormat.isEmpty() && text.size() > 10) {
-                QDateTime when = QDateTime::fromString(text, Qt::ISODate);
-                if (when.isValid())
-                    return when.toString(dateFormat);
-            }
             // Cut first: this runs on every paint of the cell.
-            text = shownCellText(text);
+            QString text = shownCellText(wholeText(index));
             // A multi-line request shows on one line; the tooltip shows its lines.
             if (text.contains(u'\n') || text.contains(u'\r')) {
                 text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
@@ -354,20 +378,33 @@ QVariant GridColumn::valueAt(int bookmark) const
 DataGrid::DataGrid(QWidget *parent)
     : QTableView(parent)
     , m_model(new ColumnModel(this))
+    , m_menu(new QMenu(this))
 {
     setVerticalHeader(new RecordSelector(this));
     setModel(m_model);
     setItemDelegate(new CellStyleDelegate(this));
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, verticalHeader()->viewport(),
             qOverload<>(&QWidget::update));
-    // Like any data grid, a filled grid always has a current row: the first after a load.
-    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
-        if (!currentIndex().isValid() && rowCount() > 0)
-            setCurrentRowIndex(0);
-    });
+    // A reload replaces every row in one reset, which clears the selection: it is taken
+    // down before and put back after, by key.
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, &DataGrid::rememberSelection);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &DataGrid::restoreSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    auto *copy = new QAction(tr("&Copy"), this);
+    copy->setObjectName(QStringLiteral("actCopy"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QAction::triggered, this, &DataGrid::copySelection);
+    auto *exportRows = new QAction(tr("&Export..."), this);
+    exportRows->setObjectName(QStringLiteral("actExport"));
+    // Its handler opens modal windows: from the event loop, not from inside the menu.
+    connect(exportRows, &QAction::triggered, this, &DataGrid::ExportRequested, Qt::QueuedConnection);
+    addActions({copy, exportRows});
+    m_menu->setObjectName(QStringLiteral("gridMenu"));
+    m_menu->addActions({copy, exportRows});
     setSortingEnabled(false);
     setWordWrap(false);
     setAlternatingRowColors(false);
@@ -480,7 +517,11 @@ void DataGrid::setCurrentRowIndex(int row)
     while (column < columnCount() - 1 && isColumnHidden(column))
         ++column;
     const QModelIndex index = m_model->index(row, column);
-    setCurrentIndex(index);
+    // The operator's selection of other rows stays as it is.
+    if (selectionFollowsCurrentRow())
+        setCurrentIndex(index);
+    else
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     scrollTo(index);
 }
 
@@ -504,6 +545,180 @@ int DataGrid::fieldOfColumn(int column) const
 void DataGrid::applyColumnWidth(int index)
 {
     setColumnWidth(index, twipsToPixels(m_columns[size_t(index)]->width()));
+}
+
+void DataGrid::setSelectionKey(const QString &field)
+{
+    m_selectionKey = field;
+}
+
+bool DataGrid::selectionFollowsCurrentRow() const
+{
+    const int current = currentRowIndex();
+    const QItemSelection selection = selectionModel()->selection();
+    return std::all_of(selection.cbegin(), selection.cend(), [current](const QItemSelectionRange &range) {
+        return range.top() == current && range.bottom() == current;
+    });
+}
+
+void DataGrid::rememberSelection()
+{
+    m_keptKeys.clear();
+    m_keepingSelection = false;
+    Recordset *rs = recordset();
+    const int field = rs && !m_selectionKey.isEmpty() ? rs->fieldIndex(m_selectionKey) : -1;
+    if (field < 0 || selectionFollowsCurrentRow())
+        return;
+    m_keepingSelection = true;
+    const QItemSelection selection = selectionModel()->selection();
+    for (const QItemSelectionRange &range : selection) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            m_keptKeys.insert(rs->text(row, field));
+    }
+}
+
+void DataGrid::restoreSelection()
+{
+    Recordset *rs = recordset();
+    const int field = rs && m_keepingSelection ? rs->fieldIndex(m_selectionKey) : -1;
+    if (field >= 0 && !m_keptKeys.isEmpty()) {
+        QItemSelection selection;
+        const int rows = rowCount();
+        const int lastColumn = columnCount() - 1;
+        for (int row = 0; row < rows; ++row) {
+            if (!m_keptKeys.contains(rs->text(row, field)))
+                continue;
+            int last = row;
+            while (last + 1 < rows && m_keptKeys.contains(rs->text(last + 1, field)))
+                ++last;
+            selection.select(m_model->index(row, 0), m_model->index(last, lastColumn));
+            row = last;
+        }
+        selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    m_keptKeys.clear();
+    m_keepingSelection = false;
+    // Like any data grid, a filled grid always has a current row: the first after a load.
+    if (!currentIndex().isValid() && rowCount() > 0)
+        setCurrentRowIndex(0);
+}
+
+QList<int> DataGrid::dataColumns() const
+{
+    QList<int> columns;
+    for (const auto &c : m_columns) {
+        if (!c->isButton() && c->isVisible())
+            columns << c->index();
+    }
+    return columns;
+}
+
+QString DataGrid::cellText(int row, int column) const
+{
+    return m_model->wholeText(m_model->index(row, column));
+}
+
+TextTable DataGrid::textTable(const QList<int> &rows) const
+{
+    const QList<int> columns = dataColumns();
+    TextTable table;
+    table.reserve(rows.size() + 1);
+    QStringList captions;
+    for (int c : columns)
+        captions << m_columns[size_t(c)]->caption();
+    table << captions;
+    for (int row : rows) {
+        QStringList cells;
+        cells.reserve(columns.size());
+        for (int c : columns)
+            cells << cellText(row, c);
+        table << cells;
+    }
+    return table;
+}
+
+QList<int> DataGrid::copiedRows() const
+{
+    QList<int> rows;
+    const QItemSelection selection = selectionModel()->selection();
+    for (const QItemSelectionRange &range : selection) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows << row;
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (rows.isEmpty() && currentRowIndex() >= 0)
+        rows << currentRowIndex();
+    return rows;
+}
+
+QMimeData *DataGrid::selectionMimeData() const
+{
+    const QList<int> rows = copiedRows();
+    if (rows.isEmpty())
+        return nullptr;
+    const TextTable table = textTable(rows);
+    auto *data = new QMimeData;
+    data->setText(tabSeparatedText(table));
+    data->setHtml(htmlTable(table));
+    return data;
+}
+
+void DataGrid::copySelection() const
+{
+    if (QMimeData *data = selectionMimeData())
+        QGuiApplication::clipboard()->setMimeData(data);
+}
+
+bool DataGrid::exportCsv(const QString &fileName, QString *error) const
+{
+    QList<int> rows(rowCount());
+    std::iota(rows.begin(), rows.end(), 0);
+    CsvFile file(fileName);
+    const bool written = file.open() && file.write(textTable(rows)) && file.commit();
+    if (!written && error)
+        *error = file.errorString();
+    return written;
+}
+
+void DataGrid::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // What a double-click on the current row does, from the event loop as a
+        // double-click's handler runs.
+        if (currentIndex().isValid())
+            QMetaObject::invokeMethod(this, &DataGrid::DblClick, Qt::QueuedConnection);
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        // Where the copy action's shortcut did not take the key (the window is not active).
+        copySelection();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+QModelIndex DataGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // Home and End go to the first and last row, as in a list; a table's would stay in the
+    // row and go to its first or last column.
+    if (cursorAction == MoveHome || cursorAction == MoveEnd)
+        modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
+void DataGrid::contextMenuEvent(QContextMenuEvent *event)
+{
+    QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard && currentIndex().isValid())
+        at = viewport()->mapToGlobal(visualRect(currentIndex()).bottomLeft());
+    // Not exec(): a menu of its own loop would run inside this event handler, and the
+    // host may destroy the grid meanwhile. The menu goes with the grid.
+    m_menu->popup(at);
+    event->accept();
 }
 
 } // namespace Orvantel

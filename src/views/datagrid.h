@@ -1,11 +1,17 @@
 #pragma once
 
+#include "tableformat.h"
+
 #include <QColor>
+#include <QSet>
 #include <QTableView>
 #include <QVariant>
 
 #include <memory>
 #include <vector>
+
+class QMenu;
+class QMimeData;
 
 namespace Orvantel {
 
@@ -18,6 +24,9 @@ struct CellStyle
 {
     QColor foreground;
     QColor background;
+    /// What the colours say, for a screen reader ("urgent"): added to the cell's accessible
+    /// text. Empty when they say nothing beyond the text.
+    QString meaning = {};
 };
 
 /// The design of a grid column: what it is made of when the grid is set up.
@@ -75,6 +84,11 @@ private:
 /// current row addressed by index or bookmark, at most MaxRows rows, and the events a
 /// control handles (HeadClick, FetchCellStyle, DblClick, ButtonClick). Sorting is the
 /// control's business: a header click only raises HeadClick.
+///
+/// As in any desktop list, rows are selected with Shift and Ctrl; Enter raises DblClick
+/// for the current row, Home and End go to the first and last row. Two actions, found by
+/// object name and offered by the grid's context menu, act on the rows: "actCopy"
+/// (the platform's copy key: copySelection()) and "actExport" (ExportRequested).
 class DataGrid : public QTableView
 {
     Q_OBJECT
@@ -121,20 +135,63 @@ public:
     /// The field index in the recordset a column is bound to, -1 when unbound.
     int fieldOfColumn(int column) const;
 
+    /// The field whose value names a row for the selection (empty, the default: none). A
+    /// selection of several rows, or of rows other than the current one, is kept across a
+    /// reload by it: the rows whose value was selected are selected again (a selection of
+    /// the current row alone moves with the current row). Sorts and merges keep the
+    /// selection on its rows without it.
+    void setSelectionKey(const QString &field);
+
+    /// The columns whose texts copies and exports hold: the visible ones, in their order,
+    /// without button columns.
+    QList<int> dataColumns() const;
+    /// The whole text of a cell as the grid shows it: a date in the column's format, any
+    /// other value whole (not shortened, line breaks kept); empty for an unbound column.
+    QString cellText(int row, int column) const;
+    /// The captions of dataColumns(), then the cellText()s of those columns in each of rows.
+    TextTable textTable(const QList<int> &rows) const;
+    /// The selected rows in displayed order; the current row when none is selected.
+    QList<int> copiedRows() const;
+    /// The copiedRows() as tab-separated text and as an HTML table (see textTable(),
+    /// tabSeparatedText() and htmlTable()); null when there is no row to copy.
+    QMimeData *selectionMimeData() const;
+    /// Puts selectionMimeData() on the clipboard; does nothing when there is no row.
+    void copySelection() const;
+    /// Writes every row, in displayed order, to a CSV file (see csvRecord()) on this
+    /// thread: the captions, then textTable()'s texts. The file appears only when complete.
+    /// Returns false with the reason in error when it cannot be written.
+    bool exportCsv(const QString &fileName, QString *error = nullptr) const;
+
 Q_SIGNALS:
     void HeadClick(int column);
     /// Raised while a cell of a column with fetchStyle() is drawn; handlers fill style.
     void FetchCellStyle(int bookmark, int column, Orvantel::CellStyle *style);
     void DblClick();
     void ButtonClick(int column);
+    /// "actExport" was triggered: the owner asks for a file and writes the rows there.
+    /// Raised from the event loop, never inside the menu or the action's trigger().
+    void ExportRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
 
 private:
     friend class GridColumn;
     class ColumnModel;
     void applyColumnWidth(int index);
+    /// Whether the selection is empty or only the current row: then it moves with it.
+    bool selectionFollowsCurrentRow() const;
+    void rememberSelection();
+    void restoreSelection();
 
     ColumnModel *m_model;
     std::vector<std::unique_ptr<GridColumn>> m_columns;
+    QMenu *m_menu;
+    QString m_selectionKey;
+    QSet<QString> m_keptKeys;
+    bool m_keepingSelection = false;
 };
 
 } // namespace Orvantel

@@ -87,6 +87,10 @@ Form1::Form1(QWidget *parent, const QUrl &base)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                    | Qt::WindowCloseButtonHint);
     m_browser->setObjectName(QStringLiteral("WebBrowser1"));
+    setAccessibleName(QStringLiteral("Preview"));
+    m_browser->setAccessibleName(QStringLiteral("Linked file"));
+    m_browser->setAccessibleDescription(
+            QStringLiteral("The linked file of the current row, as the web server sends it"));
     // Linked files include PDF documents, which the browser shows through its PDF plugin.
     m_browser->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
     placeTwips(m_browser, 0, 0, 10935, 9255);

@@ -5,9 +5,9 @@ namespace Orvantel {
 CellStyle priorityCellStyle(const QString &priorityText)
 {
     if (priorityText == QLatin1String("1"))
-        return {QColor(0, 0, 0), QColor(255, 0, 0)};
+        return {QColor(0, 0, 0), QColor(255, 0, 0), QStringLiteral("urgent")};
     if (priorityText == QLatin1String("2"))
-        return {QColor(0, 0, 0), QColor(255, 255, 0)};
+        return {QColor(0, 0, 0), QColor(255, 255, 0), QStringLiteral("high")};
     return {};
 }
 

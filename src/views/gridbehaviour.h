@@ -6,8 +6,8 @@
 
 namespace Orvantel {
 
-/// The style of a Priority cell: black text on red for "1", on yellow for "2";
-/// any other text keeps the normal style (invalid colours).
+/// The style of a Priority cell: black text on red for "1" (meaning "urgent"), on yellow
+/// for "2" ("high"); any other text keeps the normal style (invalid colours).
 CellStyle priorityCellStyle(const QString &priorityText);
 
 /// The most characters of a cell's text that the grid's tooltip, its one-line display

@@ -2,12 +2,17 @@
 
 #include "workordersgrid.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
 
@@ -20,10 +25,17 @@ class NestedLoopsTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void cleanup();
     void hostDestroysTheControlInsideALoop_data();
     void hostDestroysTheControlInsideALoop();
 };
+
+void NestedLoopsTest::initTestCase()
+{
+    // The export's file dialog keeps its history in a settings file of the tests, not the user's.
+    QStandardPaths::setTestModeEnabled(true);
+}
 
 void NestedLoopsTest::cleanup()
 {
@@ -35,9 +47,10 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop_data()
 {
     QTest::addColumn<QString>("loop");
     QTest::addColumn<bool>("later"); // deleteLater() instead of delete
-    for (const char *loop : {"start-up error box", "RefreshData error box", "timer tick error box",
-                             "ConnectToServer error box", "request box", "header click error box", "New WO dialog",
-                             "Invalid Asset box", "Configure dialog", "About box", "preview window"}) {
+    for (const char *loop :
+         {"start-up error box", "RefreshData error box", "timer tick error box", "ConnectToServer error box",
+          "request box", "header click error box", "New WO dialog", "Invalid Asset box", "Configure dialog",
+          "About box", "preview window", "export file dialog", "export progress dialog", "export error box"}) {
         QTest::addRow("%s, delete", loop) << QString::fromLatin1(loop) << false;
         QTest::addRow("%s, deleteLater", loop) << QString::fromLatin1(loop) << true;
     }
@@ -52,6 +65,11 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
         writeSettings(plant.folder(), "DBServerName=sqlite:missing.db\nRefreshInterval=30\n");
     else
         plant.writeSettings("RefreshInterval=30\n");
+    if (loop == u"export progress dialog") {
+        plant.exec({u"WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 12999) "
+                    "INSERT INTO WO_WorkOrders (WO_Nbr, AssetCode, Status, IsPM, DateLoaded, DivisionID, "
+                    "DepartmentID) SELECT i, 'A1', 0, 0, '2025-12-01 08:00:00', 'D1', 'M1' FROM n"_qs});
+    }
     if (loop == u"header click error box") {
         // A site's view without the Assigned To field: that header cannot sort.
         plant.exec({u"DROP VIEW vw_QX_WorkOrdersGrid"_qs,
@@ -75,6 +93,16 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
             // The dialog first: an asset that does not exist, then OK.
             modal->findChild<QComboBox *>(u"cboAssetCode"_qs)->setEditText(u"NO-SUCH"_qs);
             modal->findChild<QPushButton *>(u"cmdOK"_qs)->click();
+            return;
+        }
+        auto *files = qobject_cast<QFileDialog *>(modal);
+        if (files && loop != u"export file dialog") {
+            // A file the export fails to write (in /proc/sys, where nothing can be created), or one it writes slowly
+            // enough, under a progress dialog, to be caught at its first turn.
+            files->findChild<QLineEdit *>(u"fileNameEdit"_qs)
+                    ->setText(loop == u"export error box" ? u"/proc/sys/wo.csv"_qs : plant.folder() + u"/wo.csv"_qs);
+            static_cast<QDialog *>(files)->accept();
+            hostSide.setInterval(0);
             return;
         }
         if (dialog == bool(qobject_cast<QMessageBox *>(modal)))
@@ -121,6 +149,8 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
         control->findChild<QPushButton *>(u"cmdConfig"_qs)->click();
     } else if (loop == u"About box") {
         control->findChild<QPushButton *>(u"cmdAbout"_qs)->click();
+    } else if (loop.startsWith(u"export")) {
+        control->findChild<QTableView *>(u"grdWorkOrders"_qs)->findChild<QAction *>(u"actExport"_qs)->trigger();
     } else if (loop == u"preview window") {
         control->setViewMode(u"Linked Files"_qs);
         doubleClick(u"TDBGrid1"_qs, 1);
@@ -129,8 +159,9 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
     QTRY_VERIFY_WITH_TIMEOUT(destroyed, 20000);
     QTRY_VERIFY(!control);
     host.reset();
-    // Every window the loop had open is gone with it.
+    // Every window the loop had open is gone with it, and an export left no file.
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+    QCOMPARE(QDir(plant.folder()).entryList({u"wo.csv*"_qs}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(NestedLoopsTest)
