@@ -114,12 +114,7 @@ private:
         // Pre-login answer: an 8-byte header (tabular result, last packet, 26 bytes), two options
         // (VERSION at 11, 6 bytes; ENCRYPTION at 17, 1 byte), their end, then their data: a version
         // and "encryption not supported".
-        const QByteArray answer = QByteArray::fromHex("0401001a00000100"
-                                                      "00000b0006"
-                                                      "0100110001"
-                                                      "ff"
-                                                      "0f0007d00000"
-                                                      "02");
+        const QByteArray answer = QByteArray::fromHex("0401001a00000100 00000b0006 0100110001 ff 0f0007d00000 02");
         QByteArray prelogin, login;
         if (readMessage(client, prelogin) == 0x12
             && ::send(client, answer.constData(), std::size_t(answer.size()), MSG_NOSIGNAL) == answer.size()
