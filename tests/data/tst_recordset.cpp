@@ -360,9 +360,9 @@ private Q_SLOTS:
             }
             return result;
         };
-        const QStringList fast = cells(store(Loader::Postgres, sql));
-        QCOMPARE(fast.size(), 1500 * 13);
-        QCOMPARE(fast, cells(loadQuery(query)));
+        const QStringList generic = cells(loadQuery(query)); // before the fast path takes the connection
+        QCOMPARE(generic.size(), 1500 * 13);
+        QCOMPARE(cells(store(Loader::Postgres, sql)), generic);
     }
 
     void mergePlacesRowsAndAnnouncesOnlyThem_data()
