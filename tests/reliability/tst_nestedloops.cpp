@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -20,16 +19,14 @@ class NestedLoopsTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup();
+    void cleanup()
+    {
+        QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
     void hostDestroysTheControlInsideALoop_data();
     void hostDestroysTheControlInsideALoop();
 };
-
-void NestedLoopsTest::cleanup()
-{
-    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
-    QVERIFY(!QGuiApplication::overrideCursor());
-}
 
 void NestedLoopsTest::hostDestroysTheControlInsideALoop_data()
 {
@@ -75,15 +72,10 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
             // The dialog first: an asset that does not exist, then OK.
             modal->findChild<QComboBox *>(u"cboAssetCode"_qs)->setEditText(u"NO-SUCH"_qs);
             modal->findChild<QPushButton *>(u"cmdOK"_qs)->click();
-            return;
+        } else if (dialog != bool(qobject_cast<QMessageBox *>(modal))) {
+            destroyed = true;
+            later ? control->deleteLater() : delete control;
         }
-        if (dialog == bool(qobject_cast<QMessageBox *>(modal)))
-            return;
-        destroyed = true;
-        if (later)
-            control->deleteLater();
-        else
-            delete control;
     });
     hostSide.start(10);
 
@@ -115,15 +107,14 @@ void NestedLoopsTest::hostDestroysTheControlInsideALoop()
         QHeaderView *header = control->findChild<QTableView *>(u"grdWorkOrders"_qs)->horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(7) + 5, header->height() / 2));
-    } else if (loop == u"New WO dialog" || loop == u"Invalid Asset box") {
-        QTest::mouseClick(control->findChild<QPushButton *>(u"cmdNewWO"_qs), Qt::LeftButton);
-    } else if (loop == u"Configure dialog") {
-        control->findChild<QPushButton *>(u"cmdConfig"_qs)->click();
-    } else if (loop == u"About box") {
-        control->findChild<QPushButton *>(u"cmdAbout"_qs)->click();
     } else if (loop == u"preview window") {
         control->setViewMode(u"Linked Files"_qs);
         doubleClick(u"TDBGrid1"_qs, 1);
+    } else {
+        const auto button = loop == u"Configure dialog" ? u"cmdConfig"_qs
+                : loop == u"About box"                  ? u"cmdAbout"_qs
+                                                        : u"cmdNewWO"_qs;
+        control->findChild<QPushButton *>(button)->click();
     }
 
     QTRY_VERIFY_WITH_TIMEOUT(destroyed, 20000);
