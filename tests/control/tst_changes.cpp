@@ -1,14 +1,8 @@
 #include "testsupport.h"
 
 #include "changelistener.h"
-#include "datagrid.h"
-#include "gridcolumns.h"
-#include "workordersgrid.h"
 
-#include <QApplication>
-#include <QHeaderView>
 #include <QProcess>
-#include <QTimer>
 
 using namespace Orvantel;
 using namespace TestSupport;

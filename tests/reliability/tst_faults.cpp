@@ -1,15 +1,7 @@
 #include "testsupport.h"
 
-#include "datagrid.h"
-#include "messagebox.h"
-#include "workordersgrid.h"
-
-#include <QApplication>
-#include <QComboBox>
 #include <QFile>
 #include <QProcess>
-#include <QPushButton>
-#include <QTimer>
 
 using namespace Orvantel;
 using namespace TestSupport;

@@ -1,17 +1,9 @@
 #include "tcprelay.h"
 #include "testsupport.h"
 
-#include "datagrid.h"
-#include "gridcolumns.h"
-#include "messagebox.h"
-#include "workordersgrid.h"
-
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QHeaderView>
 #include <QLoggingCategory>
 #include <QSqlQuery>
-#include <QTimer>
 
 using namespace Orvantel;
 using namespace TestSupport;

@@ -1,12 +1,9 @@
 #include "testsupport.h"
 
 #include "connectionstring.h"
-#include "datagrid.h"
 #include "lookups.h"
 #include "recordset.h"
-#include "workordersgrid.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QSignalSpy>
 

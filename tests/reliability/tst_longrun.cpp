@@ -1,13 +1,8 @@
 #include "testsupport.h"
 
-#include "datagrid.h"
-#include "workordersgrid.h"
-
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
-#include <QTimer>
 
 using namespace TestSupport;
 

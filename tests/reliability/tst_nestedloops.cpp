@@ -1,14 +1,7 @@
 #include "testsupport.h"
 
-#include "workordersgrid.h"
-
-#include <QApplication>
-#include <QComboBox>
-#include <QHeaderView>
 #include <QPointer>
-#include <QPushButton>
 #include <QTableView>
-#include <QTimer>
 
 using namespace TestSupport;
 

@@ -1,15 +1,9 @@
 #include "testsupport.h"
 
-#include "messagebox.h"
-#include "workordersgrid.h"
-
-#include <QAbstractButton>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTimer>
 #include <QUuid>
 
 namespace TestSupport {

@@ -1,12 +1,21 @@
 #pragma once
 
+// What a test of the control needs: the control, its grids and boxes, and the widgets it is driven through.
+#include "datagrid.h"
 #include "demodata.h"
+#include "gridcolumns.h"
+#include "messagebox.h"
+#include "workordersgrid.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSqlError>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -23,8 +32,6 @@
             QSKIP("ORVANTEL_TEST_PG* is not set: run through scripts/test for the PostgreSQL tests"); \
         } \
     } while (false)
-
-class WorkOrdersGrid;
 
 namespace TestSupport {
 
