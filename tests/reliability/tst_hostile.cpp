@@ -1,15 +1,11 @@
 #include "testsupport.h"
 
 #include "connectionstring.h"
-#include "datagrid.h"
 #include "lookups.h"
 #include "recordset.h"
-#include "workordersgrid.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QSignalSpy>
-#include <QSqlQuery>
 
 using namespace Orvantel;
 using namespace TestSupport;
@@ -88,21 +84,19 @@ class HostileTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
-    void valuesStayLiteral_data();
+    void valuesStayLiteral_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("backslashes"); // PostgreSQL's standard_conforming_strings; empty: SQLite
+        for (const char *path : {"settings file and filters", "asset lookup and creation"}) {
+            QTest::addRow("%s, sqlite", path) << QString::fromLatin1(path) << QString();
+            QTest::addRow("%s, postgresql, standard strings", path) << QString::fromLatin1(path) << u"on"_qs;
+            QTest::addRow("%s, postgresql, backslash escapes", path) << QString::fromLatin1(path) << u"off"_qs;
+        }
+        QTest::addRow("connection settings, sqlite") << u"connection settings"_qs << QString();
+    }
     void valuesStayLiteral();
 };
-
-void HostileTest::valuesStayLiteral_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("backslashes"); // PostgreSQL's standard_conforming_strings; empty: SQLite
-    for (const QString &path : {u"settings file and filters"_qs, u"asset lookup and creation"_qs}) {
-        QTest::addRow("%ls, sqlite", qUtf16Printable(path)) << path << QString();
-        QTest::addRow("%ls, postgresql, standard strings", qUtf16Printable(path)) << path << u"on"_qs;
-        QTest::addRow("%ls, postgresql, backslash escapes", qUtf16Printable(path)) << path << u"off"_qs;
-    }
-    QTest::addRow("connection settings, sqlite") << u"connection settings"_qs << QString();
-}
 
 void HostileTest::valuesStayLiteral()
 {

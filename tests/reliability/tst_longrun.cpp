@@ -1,37 +1,10 @@
 #include "testsupport.h"
 
-#include "datagrid.h"
-#include "workordersgrid.h"
-
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
-#include <QTimer>
 
 using namespace TestSupport;
-
-namespace {
-
-/// Resident memory in KiB.
-long residentKiB()
-{
-    QFile status(u"/proc/self/status"_qs);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = status.readAll();
-    return text.mid(text.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLong();
-}
-
-/// What a leaked connection makes grow.
-QString handles()
-{
-    return u"%1 open files, %2 connections"_qs
-            .arg(QDir(u"/proc/self/fd"_qs).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size())
-            .arg(QSqlDatabase::connectionNames().size());
-}
-
-} // namespace
 
 /// Long runs: many timed refreshes, many controls created and destroyed, without growth in
 /// memory, connections or open files.
@@ -40,17 +13,15 @@ class LongRunTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
-    void resourcesStayFlat_data();
+    void resourcesStayFlat_data()
+    {
+        QTest::addColumn<int>("ticks"); // of one control
+        QTest::addColumn<int>("controls"); // each created, started and destroyed
+        QTest::addRow("10 000 timer ticks") << 10000 << 0;
+        QTest::addRow("200 controls") << 0 << 200;
+    }
     void resourcesStayFlat();
 };
-
-void LongRunTest::resourcesStayFlat_data()
-{
-    QTest::addColumn<int>("ticks"); // of one control
-    QTest::addColumn<int>("controls"); // each created, started and destroyed
-    QTest::addRow("10 000 timer ticks") << 10000 << 0;
-    QTest::addRow("200 controls") << 0 << 200;
-}
 
 void LongRunTest::resourcesStayFlat()
 {
@@ -85,6 +56,17 @@ void LongRunTest::resourcesStayFlat()
             QVERIFY(grid->ConnectedToDB());
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    // Resident memory in KiB, and what a leaked connection makes grow.
+    const auto residentKiB = [] {
+        QFile status(u"/proc/self/status"_qs);
+        const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+        return text.mid(text.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLong();
+    };
+    const auto handles = [] {
+        return u"%1 open files, %2 connections"_qs
+                .arg(QDir(u"/proc/self/fd"_qs).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size())
+                .arg(QSqlDatabase::connectionNames().size());
     };
     run(1);
     [[maybe_unused]] const long kib = residentKiB();

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <vector>
 
 namespace TestSupport {
@@ -14,7 +15,7 @@ namespace {
 
 sockaddr_in loopback(quint16 port)
 {
-    sockaddr_in address{};
+    sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -25,16 +26,12 @@ sockaddr_in loopback(quint16 port)
 bool pass(int from, int to)
 {
     char buffer[65536];
-    const ssize_t received = ::recv(from, buffer, sizeof buffer, 0);
-    if (received <= 0)
-        return false;
-    for (ssize_t sent = 0; sent < received;) {
-        const ssize_t n = ::send(to, buffer + sent, size_t(received - sent), MSG_NOSIGNAL);
-        if (n <= 0)
+    ssize_t received = ::recv(from, buffer, sizeof buffer, 0);
+    for (ssize_t sent = 0, n = 0; received > 0 && sent < received; sent += n) {
+        if ((n = ::send(to, buffer + sent, size_t(received - sent), MSG_NOSIGNAL)) <= 0)
             return false;
-        sent += n;
     }
-    return true;
+    return received > 0;
 }
 
 } // namespace
@@ -66,61 +63,39 @@ TcpRelay::~TcpRelay()
 
 void TcpRelay::run()
 {
-    struct Pair
-    {
-        int client;
-        int server;
-    };
-    std::vector<Pair> pairs;
+    std::vector<std::array<int, 2>> pairs; // client, server
+    const auto closePair = [](const std::array<int, 2> &pair) { ::close(pair[0]), ::close(pair[1]); };
     while (!m_stop) {
-        const bool forwarding = m_forwarding;
-        std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
-        if (forwarding) {
-            for (const Pair &pair : pairs) {
-                fds.push_back({pair.client, POLLIN, 0});
-                fds.push_back({pair.server, POLLIN, 0});
-            }
-        }
+        // While not forwarding only the listener is polled: what arrives waits in the sockets.
+        const size_t polled = m_forwarding ? pairs.size() : 0;
+        std::vector<pollfd> fds {{m_listener, POLLIN, 0}};
+        for (size_t i = 0; i < 2 * polled; ++i)
+            fds.push_back({pairs[i / 2][i % 2], POLLIN, 0});
         // A short wait: the flags are looked at again at least this often.
         if (::poll(fds.data(), fds.size(), 20) <= 0)
             continue;
-        // Pairs accepted below were not polled this time round.
-        size_t polled = forwarding ? pairs.size() : 0;
+        std::vector<std::array<int, 2>> open;
+        for (size_t i = 0; i < pairs.size(); ++i) {
+            const auto ready = [&](int side) { return i < polled && fds[1 + 2 * i + side].revents != 0; };
+            if ((ready(0) && !pass(pairs[i][0], pairs[i][1])) || (ready(1) && !pass(pairs[i][1], pairs[i][0])))
+                closePair(pairs[i]);
+            else
+                open.push_back(pairs[i]);
+        }
+        pairs.swap(open);
         if (fds[0].revents & POLLIN) {
-            const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const std::array<int, 2> pair {::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC),
+                                           ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
             const sockaddr_in target = loopback(m_targetPort);
-            if (client >= 0 && server >= 0
-                && ::connect(server, reinterpret_cast<const sockaddr *>(&target), sizeof target) == 0) {
-                pairs.push_back({client, server});
-            } else {
-                ::close(client);
-                ::close(server);
-            }
-        }
-        for (size_t i = 0; i < polled;) {
-            const pollfd &client = fds[1 + 2 * i];
-            const pollfd &server = fds[2 + 2 * i];
-            bool open = true;
-            if (client.revents & (POLLIN | POLLHUP | POLLERR))
-                open = pass(pairs[i].client, pairs[i].server);
-            if (open && (server.revents & (POLLIN | POLLHUP | POLLERR)))
-                open = pass(pairs[i].server, pairs[i].client);
-            if (!open) {
-                ::close(pairs[i].client);
-                ::close(pairs[i].server);
-                pairs.erase(pairs.begin() + long(i));
-                fds.erase(fds.begin() + long(1 + 2 * i), fds.begin() + long(3 + 2 * i));
-                --polled;
-            } else {
-                ++i;
-            }
+            if (pair[0] >= 0 && pair[1] >= 0
+                && ::connect(pair[1], reinterpret_cast<const sockaddr *>(&target), sizeof target) == 0)
+                pairs.push_back(pair);
+            else
+                closePair(pair);
         }
     }
-    for (const Pair &pair : pairs) {
-        ::close(pair.client);
-        ::close(pair.server);
-    }
+    for (const auto &pair : pairs)
+        closePair(pair);
 }
 
 } // namespace TestSupport

@@ -29,8 +29,8 @@ private:
     quint16 m_targetPort;
     quint16 m_port = 0;
     int m_listener = -1;
-    std::atomic<bool> m_forwarding{true};
-    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_forwarding {true};
+    std::atomic<bool> m_stop {false};
     std::thread m_thread;
 };
 

@@ -1,29 +1,63 @@
 #include "testsupport.h"
 
-#include "messagebox.h"
-#include "workordersgrid.h"
-
-#include <QAbstractButton>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
-#include <QTimer>
 #include <QUuid>
 
 namespace TestSupport {
 
-bool runningInCi()
+namespace {
+
+QString uniqueName(const QString &prefix)
 {
-    return !qEnvironmentVariableIsEmpty("CI");
+    return prefix + QUuid::createUuid().toString(QUuid::Id128).left(12);
 }
 
-void letStartUpFinish()
+/// A connection named name to database on the test server (not yet open).
+QSqlDatabase addPgConnection(const QString &name, const QString &database)
 {
-    QCoreApplication::processEvents();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    db.setHostName(PgServer::host());
+    db.setPort(PgServer::port());
+    db.setUserName(PgServer::user());
+    db.setPassword(PgServer::password());
+    db.setDatabaseName(database);
+    return db;
 }
+
+/// Runs f on a connection of its own to database; false (with the error) when it cannot open.
+bool withConnection(const QString &database, const std::function<bool(QSqlDatabase &)> &f, QString *error)
+{
+    const QString name = uniqueName(QStringLiteral("testsupport-"));
+    bool ok = false;
+    {
+        QSqlDatabase db = addPgConnection(name, database);
+        if (db.open())
+            ok = f(db);
+        else if (error)
+            *error = db.lastError().text();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+/// Runs sql on db, keeping its first value (true when there is none) or the error.
+bool run(QSqlDatabase &db, const QString &sql, QVariant *first, QString *error)
+{
+    QSqlQuery q(db);
+    if (!q.exec(sql)) {
+        if (error)
+            *error = q.lastError().text();
+        return false;
+    }
+    if (first)
+        *first = q.next() ? q.value(0) : QVariant(true);
+    return true;
+}
+
+} // namespace
 
 void writeSettings(const QString &folder, const QByteArray &keys)
 {
@@ -42,22 +76,13 @@ void HostedControl::show()
     letStartUpFinish();
 }
 
-void HostedControl::reset()
-{
-    host.reset();
-    grid = nullptr;
-}
-
 MessageBoxRecorder::MessageBoxRecorder(QObject *parent)
     : QObject(parent)
 {
     auto *timer = new QTimer(this);
-    timer->setInterval(10);
     connect(timer, &QTimer::timeout, this, &MessageBoxRecorder::poll);
-    timer->start();
+    timer->start(10);
 }
-
-MessageBoxRecorder::~MessageBoxRecorder() = default;
 
 QStringList MessageBoxRecorder::titles() const
 {
@@ -80,80 +105,31 @@ void MessageBoxRecorder::poll()
             messages << ShownMessage {box->windowTitle(), box->text(), box->icon()};
             connect(box, &QObject::destroyed, this, [this, box] { m_seen.removeAll(box); });
         }
-        if (answer) {
-            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                ok->click();
-            else
-                box->accept();
-        }
+        if (answer && box->button(QMessageBox::Ok))
+            box->button(QMessageBox::Ok)->click();
+        else if (answer)
+            box->accept();
     }
-}
-
-int ticksWhileErrorBoxIsOpen(const std::function<void()> &tick, MessageBoxRecorder &boxes)
-{
-    boxes.answer = false;
-    QTimer::singleShot(0, &boxes, tick);
-    QTimer ticks;
-    int tickCount = 0;
-    int shownWhileOpen = -1;
-    QObject::connect(&ticks, &QTimer::timeout, &boxes, [&] {
-        if (++tickCount == 8) {
-            shownWhileOpen = int(boxes.messages.size());
-            ticks.stop();
-            boxes.answer = true;
-            return;
-        }
-        tick();
-    });
-    ticks.start(20);
-    if (!QTest::qWaitFor([&] { return shownWhileOpen >= 0; }, 60000))
-        return -1;
-    if (!QTest::qWaitFor([] { return Orvantel::openMessageCount() == 0; }, 10000))
-        return -1;
-    return shownWhileOpen;
 }
 
 void whenModal(const std::function<void(QWidget *)> &callback, int timeoutMs)
 {
     auto *timer = new QTimer;
-    auto *clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     QObject::connect(timer, &QTimer::timeout, [=] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (modal && !qobject_cast<QMessageBox *>(modal)) {
-            timer->stop();
-            timer->deleteLater();
-            delete clock;
-            callback(modal);
+        const bool found = modal && !qobject_cast<QMessageBox *>(modal);
+        if (!found && clock.elapsed() <= timeoutMs)
             return;
-        }
-        if (clock->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            delete clock;
+        timer->stop();
+        timer->deleteLater();
+        if (found)
+            callback(modal);
+        else
             QTest::qFail("no modal dialog appeared", __FILE__, __LINE__);
-        }
     });
     timer->start(10);
-}
-
-QString createSqliteDatabase(const QString &dir, const QString &name, const Orvantel::DemoData::Options &options)
-{
-    const QString path = dir + u'/' + name;
-    Orvantel::DemoData::createSqliteFile(path, options);
-    return path;
-}
-
-void createSqliteSchema(const QString &path)
-{
-    const QString name = QStringLiteral("testsupport-schema");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-        Orvantel::DemoData::createSchema(db);
-    }
-    QSqlDatabase::removeDatabase(name);
 }
 
 void execSqlite(const QString &path, const QStringList &statements)
@@ -170,124 +146,35 @@ void execSqlite(const QString &path, const QStringList &statements)
     QSqlDatabase::removeDatabase(name);
 }
 
-bool PgServer::configured()
-{
-    return !qEnvironmentVariableIsEmpty("ORVANTEL_TEST_PGPORT") && !qEnvironmentVariableIsEmpty("ORVANTEL_TEST_PGUSER");
-}
-
-QString PgServer::host()
-{
-    const QString h = qEnvironmentVariable("ORVANTEL_TEST_PGHOST");
-    return h.isEmpty() ? QStringLiteral("127.0.0.1") : h;
-}
-
-int PgServer::port()
-{
-    return qEnvironmentVariableIntValue("ORVANTEL_TEST_PGPORT");
-}
-
-QString PgServer::user()
-{
-    return qEnvironmentVariable("ORVANTEL_TEST_PGUSER");
-}
-
-QString PgServer::password()
-{
-    return qEnvironmentVariable("ORVANTEL_TEST_PGPASSWORD");
-}
-
-QString PgServer::serverName()
-{
-    return QStringLiteral("postgresql://%1:%2").arg(host()).arg(port());
-}
-
-QString PgServer::controlScript()
-{
-    return qEnvironmentVariable("ORVANTEL_TEST_PGCTL");
-}
-
-namespace {
-
-template<typename F>
-bool withConnection(const QString &database, F &&f, QString *error)
-{
-    const QString name = QStringLiteral("testsupport-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        db.setHostName(PgServer::host());
-        db.setPort(PgServer::port());
-        db.setUserName(PgServer::user());
-        db.setPassword(PgServer::password());
-        db.setDatabaseName(database);
-        if (!db.open()) {
-            if (error)
-                *error = db.lastError().text();
-        } else {
-            ok = f(db);
-            db.close();
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
-}
-
-} // namespace
-
 bool PgServer::adminExec(const QString &sql, QString *error)
 {
     return withConnection(
-            QStringLiteral("postgres"),
-            [&](QSqlDatabase &db) {
-                QSqlQuery q(db);
-                if (q.exec(sql))
-                    return true;
-                if (error)
-                    *error = q.lastError().text();
-                return false;
-            },
-            error);
+            QStringLiteral("postgres"), [&](QSqlDatabase &db) { return run(db, sql, nullptr, error); }, error);
 }
 
 QVariant PgServer::exec(const QString &database, const QString &sql)
 {
     QVariant first;
     QString error;
-    const bool ok = withConnection(
-            database,
-            [&](QSqlDatabase &db) {
-                QSqlQuery q(db);
-                if (!q.exec(sql)) {
-                    error = q.lastError().text();
-                    return false;
-                }
-                first = q.next() ? q.value(0) : QVariant(true);
-                return true;
-            },
-            &error);
-    if (!ok)
+    if (!withConnection(
+                database, [&](QSqlDatabase &db) { return run(db, sql, &first, &error); }, &error))
         qWarning("%s: %s", qPrintable(sql), qPrintable(error));
     return first;
 }
 
 QString PgServer::createDatabase(const QString &prefix, const Orvantel::DemoData::Options *options)
 {
-    const QString name = prefix.toLower() + u'_' + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    const QString name = uniqueName(prefix.toLower() + u'_');
     QString error;
     if (!adminExec(QStringLiteral("CREATE DATABASE ") + name, &error))
         qFatal("cannot create test database %s: %s", qPrintable(name), qPrintable(error));
-    if (options) {
-        const bool filled = withConnection(
-                name,
-                [&](QSqlDatabase &db) {
-                    Orvantel::DemoData::createSchema(db);
-                    Orvantel::DemoData::populate(db, *options);
-                    return true;
-                },
-                &error);
-        if (!filled)
-            qFatal("cannot fill test database %s: %s", qPrintable(name), qPrintable(error));
-    }
+    const auto fill = [&](QSqlDatabase &db) {
+        Orvantel::DemoData::createSchema(db);
+        Orvantel::DemoData::populate(db, *options);
+        return true;
+    };
+    if (options && !withConnection(name, fill, &error))
+        qFatal("cannot fill test database %s: %s", qPrintable(name), qPrintable(error));
     return name;
 }
 
@@ -296,35 +183,18 @@ void PgServer::dropDatabase(const QString &name)
     adminExec(QStringLiteral("DROP DATABASE IF EXISTS ") + name + QStringLiteral(" WITH (FORCE)"));
 }
 
-} // namespace TestSupport
-
-namespace TestSupport {
-
-struct TestPlant::Private
-{
-    Backend backend;
-    QTemporaryDir dir;
-    QString pgDatabase;
-    QString connection = QStringLiteral("testplant-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-};
-
 TestPlant::TestPlant(Backend backend, bool changeNotifications)
-    : d(std::make_unique<Private>())
+    : m_backend(backend)
+    , m_connection(uniqueName(QStringLiteral("testplant-")))
 {
-    d->backend = backend;
-    qputenv("ORVANTEL_CONFIG_DIR", QFile::encodeName(d->dir.path()));
+    qputenv("ORVANTEL_CONFIG_DIR", QFile::encodeName(m_dir.path()));
     QSqlDatabase db;
     if (backend == Sqlite) {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connection);
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
         db.setDatabaseName(sqliteFile());
     } else {
-        d->pgDatabase = PgServer::createDatabase(QStringLiteral("testplant"));
-        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d->connection);
-        db.setHostName(PgServer::host());
-        db.setPort(PgServer::port());
-        db.setUserName(PgServer::user());
-        db.setPassword(PgServer::password());
-        db.setDatabaseName(d->pgDatabase);
+        m_pgDatabase = PgServer::createDatabase(QStringLiteral("testplant"));
+        db = addPgConnection(m_connection, m_pgDatabase);
     }
     if (!db.open())
         qFatal("test plant: %s", qPrintable(db.lastError().text()));
@@ -358,30 +228,10 @@ TestPlant::TestPlant(Backend backend, bool changeNotifications)
 
 TestPlant::~TestPlant()
 {
-    QSqlDatabase::database(d->connection, false).close();
-    QSqlDatabase::removeDatabase(d->connection);
-    if (!d->pgDatabase.isEmpty())
-        PgServer::dropDatabase(d->pgDatabase);
-}
-
-QString TestPlant::serverName() const
-{
-    return d->backend == Sqlite ? QStringLiteral("sqlite:plant.db") : PgServer::serverName();
-}
-
-QString TestPlant::databaseName() const
-{
-    return d->backend == Sqlite ? QStringLiteral("Maintenance") : d->pgDatabase;
-}
-
-QString TestPlant::userId() const
-{
-    return d->backend == Sqlite ? QString() : PgServer::user();
-}
-
-QString TestPlant::password() const
-{
-    return d->backend == Sqlite ? QString() : PgServer::password();
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+    if (!m_pgDatabase.isEmpty())
+        PgServer::dropDatabase(m_pgDatabase);
 }
 
 void TestPlant::writeSettings(const QByteArray &moreKeys) const
@@ -392,41 +242,28 @@ void TestPlant::writeSettings(const QByteArray &moreKeys) const
                                        + '\n' + moreKeys);
 }
 
-QString TestPlant::folder() const
-{
-    return d->dir.path();
-}
-
-QString TestPlant::sqliteFile() const
-{
-    return d->backend == Sqlite ? d->dir.filePath(QStringLiteral("plant.db")) : QString();
-}
-
 void TestPlant::exec(const QStringList &statements) const
 {
-    QSqlDatabase db = QSqlDatabase::database(d->connection, false);
-    QSqlQuery q(db);
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     for (const QString &sql : statements) {
-        if (!q.exec(sql) && d->backend != Sqlite) {
-            // The server may have restarted under the plant: connect again, once.
+        QString error;
+        bool ok = run(db, sql, nullptr, &error);
+        if (!ok && m_backend == Postgres) { // the server may have restarted under the plant: connect again, once
             db.close();
-            db.open();
-            q = QSqlQuery(db);
-            q.exec(sql);
+            ok = db.open() && run(db, sql, nullptr, &error);
         }
-        if (q.lastError().isValid())
-            qFatal("test plant: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+        if (!ok)
+            qFatal("test plant: %s: %s", qPrintable(sql), qPrintable(error));
     }
 }
 
 QVariant TestPlant::scalar(const QString &sql) const
 {
-    QSqlQuery q(QSqlDatabase::database(d->connection, false));
-    if (!q.exec(sql) || !q.next()) {
-        qWarning("test plant: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
-        return {};
-    }
-    return q.value(0);
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(sql) && q.next())
+        return q.value(0);
+    qWarning("test plant: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    return {};
 }
 
 void addBackendRows()
