@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)any.settings();
 
     // Four settings separated by a byte that cannot appear in UTF-8 text.
-    const QStringList parts = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size))
-                                  .split(QChar(0xFFFD));
+    const QStringList parts
+            = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)).split(QChar(0xFFFD));
     ConnectionSettings settings;
     settings.server = parts.value(0);
     settings.database = parts.value(1);

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_ASSERT(ComboItemCode(code + QStringLiteral(" - description")) == code || code.contains(QStringLiteral(" -")));
 
     // Whatever is typed stays a value: the statements' texts are fixed.
-        const QStringList parts = text.split(u'\n');
+    const QStringList parts = text.split(u'\n');
     const SqlDialect sqlite(Backend::Sqlite);
     const Statement lookup = assetLookupStatement(sqlite, parts.value(0));
     requireOneStatement(schema(), lookup);

@@ -7,7 +7,7 @@ void WorkOrdersGridPrivate::cmdAbout_Click()
 {
     modal([&] {
         Orvantel::showMessage(Orvantel::aboutText(DBServerName, DBDatabaseName),
-                              QStringLiteral("About Orvantel Work Orders Control"),
-                              Orvantel::MessageStyle::Information, q);
+                              QStringLiteral("About Orvantel Work Orders Control"), Orvantel::MessageStyle::Information,
+                              q);
     });
 }

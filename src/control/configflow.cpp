@@ -17,8 +17,7 @@ void WorkOrdersGridPrivate::cmdConfig_Click()
     std::unique_ptr<frmConfig> form;
     handleErrors(QStringLiteral("Config Click Error"), [&] {
         form = std::make_unique<frmConfig>();
-        LoadComboBox(form->cboDivision, QStringLiteral("GS_Divisions"), QStringLiteral("DivisionID"), true,
-                     QString());
+        LoadComboBox(form->cboDivision, QStringLiteral("GS_Divisions"), QStringLiteral("DivisionID"), true, QString());
         LoadComboBox(form->cboDepartment, QStringLiteral("GS_Departments"), QStringLiteral("DepartmentID"), true,
                      QString());
 

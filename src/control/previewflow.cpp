@@ -17,7 +17,9 @@ void WorkOrdersGridPrivate::TDBGrid1_ButtonClick(int)
     if (namesAFolder(fileName))
         return; // no file to show; the server would list the folder
     if (leavesBaseFolder(fileName)) {
-        modal([&] { showMessage(refusedFileNameText(fileName), QStringLiteral("Preview"), MessageStyle::Exclamation, q); });
+        modal([&] {
+            showMessage(refusedFileNameText(fileName), QStringLiteral("Preview"), MessageStyle::Exclamation, q);
+        });
         return;
     }
     modal([&] { openPreview(q, previewAddress(previewBaseUrl(), fileName)); });

@@ -67,7 +67,9 @@ ControlError currentControlError()
     }
 }
 
-WorkOrdersGridPrivate::WorkOrdersGridPrivate(WorkOrdersGrid *q) : q(q) {}
+WorkOrdersGridPrivate::WorkOrdersGridPrivate(WorkOrdersGrid *q)
+    : q(q)
+{}
 
 void WorkOrdersGridPrivate::createChildren()
 {
@@ -153,10 +155,9 @@ void WorkOrdersGridPrivate::createChildren()
     QObject::connect(grdWorkOrders, &DataGrid::HeadClick, q, [this](int column) {
         entry(QStringLiteral("grdWorkOrders HeadClick"), [&] { grdWorkOrders_HeadClick(column); });
     });
-    QObject::connect(grdWorkOrders, &DataGrid::FetchCellStyle, q,
-                     [this](int bookmark, int column, CellStyle *style) {
-                         grdWorkOrders_FetchCellStyle(bookmark, column, style);
-                     });
+    QObject::connect(grdWorkOrders, &DataGrid::FetchCellStyle, q, [this](int bookmark, int column, CellStyle *style) {
+        grdWorkOrders_FetchCellStyle(bookmark, column, style);
+    });
     QObject::connect(grdWorkOrders, &DataGrid::DblClick, q,
                      [this] { entry(QStringLiteral("grdWorkOrders DblClick"), [this] { grdWorkOrders_DblClick(); }); });
 
@@ -182,8 +183,8 @@ void WorkOrdersGridPrivate::createChildren()
     describeChildren();
 
     // Tab order as designed: the work-order grid first, the view buttons last.
-    QWidget *order[] = {grdWorkOrders, cmdAbout, cmdConfig, cmdNewWO, TDBGrid1,
-                        optView[0],    optView[1], optView[2], optView[3]};
+    QWidget *order[]
+            = {grdWorkOrders, cmdAbout, cmdConfig, cmdNewWO, TDBGrid1, optView[0], optView[1], optView[2], optView[3]};
     for (size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
@@ -258,7 +259,7 @@ void WorkOrdersGridPrivate::grdWorkOrders_HeadClick(int ColIndex)
             grdWorkOrders->setCurrentBookmark(bookmark);
         column->setDefaultValue(sortState(direction));
         grdWorkOrders->horizontalHeader()->setSortIndicator(
-            ColIndex, direction.isEmpty() ? Qt::AscendingOrder : Qt::DescendingOrder);
+                ColIndex, direction.isEmpty() ? Qt::AscendingOrder : Qt::DescendingOrder);
     });
 }
 
@@ -466,7 +467,9 @@ void WorkOrdersGridPrivate::RefreshLinkedFiles()
     Adodc2->refresh();
 }
 
-WorkOrdersGrid::WorkOrdersGrid(QWidget *parent) : WorkOrdersGrid(parent, StartUpFromSettings) {}
+WorkOrdersGrid::WorkOrdersGrid(QWidget *parent)
+    : WorkOrdersGrid(parent, StartUpFromSettings)
+{}
 
 static void initResources()
 {
@@ -491,28 +494,94 @@ WorkOrdersGrid::WorkOrdersGrid(QWidget *parent, StartUp startUp)
 
 WorkOrdersGrid::~WorkOrdersGrid() = default;
 
-QString WorkOrdersGrid::DBServerName() const { return d->DBServerName; }
-void WorkOrdersGrid::setDBServerName(const QString &value) { d->DBServerName = value; }
-QString WorkOrdersGrid::DBDatabaseName() const { return d->DBDatabaseName; }
-void WorkOrdersGrid::setDBDatabaseName(const QString &value) { d->DBDatabaseName = value; }
-QString WorkOrdersGrid::DBUserID() const { return d->DBUserID; }
-void WorkOrdersGrid::setDBUserID(const QString &value) { d->DBUserID = value; }
-QString WorkOrdersGrid::DBPassword() const { return d->DBPassword; }
-void WorkOrdersGrid::setDBPassword(const QString &value) { d->DBPassword = value; }
-qint16 WorkOrdersGrid::RefreshInterval() const { return d->RefreshInterval; }
-void WorkOrdersGrid::setRefreshInterval(qint16 value) { d->RefreshInterval = value; }
-QString WorkOrdersGrid::AssetList() const { return d->AssetList; }
-void WorkOrdersGrid::setAssetList(const QString &value) { d->AssetList = value; }
-bool WorkOrdersGrid::IncludePMWOs() const { return d->IncludePMWOs; }
-void WorkOrdersGrid::setIncludePMWOs(bool value) { d->IncludePMWOs = value; }
-QString WorkOrdersGrid::Division() const { return d->Division; }
-void WorkOrdersGrid::setDivision(const QString &value) { d->Division = value; }
-QString WorkOrdersGrid::Department() const { return d->Department; }
-void WorkOrdersGrid::setDepartment(const QString &value) { d->Department = value; }
-QString WorkOrdersGrid::RequestedBy() const { return d->RequestedBy; }
-void WorkOrdersGrid::setRequestedBy(const QString &value) { d->RequestedBy = value; }
-bool WorkOrdersGrid::ConnectedToDB() const { return d->ConnectedToDB; }
-void WorkOrdersGrid::setConnectedToDB(bool value) { d->ConnectedToDB = value; }
+QString WorkOrdersGrid::DBServerName() const
+{
+    return d->DBServerName;
+}
+void WorkOrdersGrid::setDBServerName(const QString &value)
+{
+    d->DBServerName = value;
+}
+QString WorkOrdersGrid::DBDatabaseName() const
+{
+    return d->DBDatabaseName;
+}
+void WorkOrdersGrid::setDBDatabaseName(const QString &value)
+{
+    d->DBDatabaseName = value;
+}
+QString WorkOrdersGrid::DBUserID() const
+{
+    return d->DBUserID;
+}
+void WorkOrdersGrid::setDBUserID(const QString &value)
+{
+    d->DBUserID = value;
+}
+QString WorkOrdersGrid::DBPassword() const
+{
+    return d->DBPassword;
+}
+void WorkOrdersGrid::setDBPassword(const QString &value)
+{
+    d->DBPassword = value;
+}
+qint16 WorkOrdersGrid::RefreshInterval() const
+{
+    return d->RefreshInterval;
+}
+void WorkOrdersGrid::setRefreshInterval(qint16 value)
+{
+    d->RefreshInterval = value;
+}
+QString WorkOrdersGrid::AssetList() const
+{
+    return d->AssetList;
+}
+void WorkOrdersGrid::setAssetList(const QString &value)
+{
+    d->AssetList = value;
+}
+bool WorkOrdersGrid::IncludePMWOs() const
+{
+    return d->IncludePMWOs;
+}
+void WorkOrdersGrid::setIncludePMWOs(bool value)
+{
+    d->IncludePMWOs = value;
+}
+QString WorkOrdersGrid::Division() const
+{
+    return d->Division;
+}
+void WorkOrdersGrid::setDivision(const QString &value)
+{
+    d->Division = value;
+}
+QString WorkOrdersGrid::Department() const
+{
+    return d->Department;
+}
+void WorkOrdersGrid::setDepartment(const QString &value)
+{
+    d->Department = value;
+}
+QString WorkOrdersGrid::RequestedBy() const
+{
+    return d->RequestedBy;
+}
+void WorkOrdersGrid::setRequestedBy(const QString &value)
+{
+    d->RequestedBy = value;
+}
+bool WorkOrdersGrid::ConnectedToDB() const
+{
+    return d->ConnectedToDB;
+}
+void WorkOrdersGrid::setConnectedToDB(bool value)
+{
+    d->ConnectedToDB = value;
+}
 
 qint16 WorkOrdersGrid::RefreshNow() const
 {

@@ -34,10 +34,10 @@ class ORVANTELWORKORDERS_EXPORT WorkOrdersGrid : public QWidget
     Q_PROPERTY(bool ConnectedToDB READ ConnectedToDB WRITE setConnectedToDB)
     Q_PROPERTY(qint16 RefreshNow READ RefreshNow WRITE setRefreshNow NOTIFY RefreshNowChanged)
     Q_PROPERTY(QString ViewMode READ ViewMode WRITE setViewMode NOTIFY ViewModeChanged)
-    Q_PROPERTY(bool HideViewWorkOrders READ HideViewWorkOrders WRITE setHideViewWorkOrders
-                   NOTIFY HideViewWorkOrdersChanged)
-    Q_PROPERTY(bool HideViewLinkedFiles READ HideViewLinkedFiles WRITE setHideViewLinkedFiles
-                   NOTIFY HideViewLinkedFilesChanged)
+    Q_PROPERTY(bool HideViewWorkOrders READ HideViewWorkOrders WRITE setHideViewWorkOrders NOTIFY
+                       HideViewWorkOrdersChanged)
+    Q_PROPERTY(bool HideViewLinkedFiles READ HideViewLinkedFiles WRITE setHideViewLinkedFiles NOTIFY
+                       HideViewLinkedFilesChanged)
     Q_PROPERTY(bool HideNewWO READ HideNewWO WRITE setHideNewWO NOTIFY HideNewWOChanged)
     Q_PROPERTY(qint16 ViewChoice READ ViewChoice WRITE setViewChoice NOTIFY ViewChoiceChanged)
 
@@ -45,7 +45,7 @@ public:
     /// Whether a new control configures itself from the settings file.
     enum StartUp {
         StartUpFromSettings, ///< the default: a control as a host creates it
-        NoStartUp,           ///< only drawn (a form editor): no settings read, never connects
+        NoStartUp, ///< only drawn (a form editor): no settings read, never connects
     };
 
     /// Creates the control and reads the settings file into its settings, so that whatever

@@ -30,15 +30,16 @@ struct CellStyle;
 /// An error that has already been shown to the operator; a host still hears of it.
 struct ReportedError : ControlError
 {
-    explicit ReportedError(const ControlError &error) : ControlError(error) {}
+    explicit ReportedError(const ControlError &error)
+        : ControlError(error)
+    {}
 };
 
 /// The host destroyed the control inside a nested event loop (a message box, a dialog,
 /// the preview window). Thrown right after that loop returns and caught at the outermost
 /// frame of the control's own code, which then returns without touching the control.
 struct ControlDestroyed
-{
-};
+{};
 
 /// Why a step of the control failed.
 struct Failure
@@ -68,18 +69,18 @@ public:
     // and ends quietly in the last two.
 
     /// Runs body; returns how it failed, or nothing when it succeeded.
-    template <typename Body>
+    template<typename Body>
     std::optional<Orvantel::Failure> attempt(Body &&body);
     /// Runs body; a failure is shown under title (unless already shown). Returns success.
-    template <typename Body>
+    template<typename Body>
     bool handleErrors(const QString &title, Body &&body);
     /// A child's signal or an event of the event loop: handleErrors() that ends a
     /// ControlDestroyed quietly.
-    template <typename Body>
+    template<typename Body>
     void entry(const QString &title, Body &&body);
     /// A host's property write: a failure ends it and goes to the host through the
     /// exception signal. Returns success.
-    template <typename Body>
+    template<typename Body>
     bool hostCall(const QString &source, Body &&body);
 
     /// Shows an error in the style every failure uses. Throws ControlDestroyed.
@@ -88,7 +89,7 @@ public:
     /// Runs a call that may spin a nested event loop (a message box, a dialog, the preview
     /// window). Throws ControlDestroyed when the host destroyed the control meanwhile, so
     /// that no caller goes on with freed state.
-    template <typename Call>
+    template<typename Call>
     void modal(Call &&call);
     /// Shows one of the control's dialogs modally through show; the dialog closes as by
     /// Cancel when the host destroys the control meanwhile. Throws ControlDestroyed.
@@ -141,7 +142,7 @@ public:
 
     enum BackgroundKind {
         BackgroundNone,
-        BackgroundFull,    ///< a tick: the current row by its index, as RefreshData keeps it
+        BackgroundFull, ///< a tick: the current row by its index, as RefreshData keeps it
         BackgroundCatchUp, ///< everything may have changed elsewhere: the same work orders in view
         BackgroundDelta,
         BackgroundFiles,
@@ -263,9 +264,9 @@ public:
     qint16 m_iViewChoice = 0;
 
     std::optional<Orvantel::ControlError> m_startUpError; // reported by finishStartUp()
-    int m_refreshErrorsOpen = 0;   // refresh error boxes on screen
+    int m_refreshErrorsOpen = 0; // refresh error boxes on screen
     bool m_startUpPending = false; // created, not yet connected by finishStartUp()
-    int m_loadsAfterStartUp = 0;   // Load flags
+    int m_loadsAfterStartUp = 0; // Load flags
     // Start-up waits while a loop of the control's own runs (a host call's error box, say),
     // so that it never runs inside one of the control's calls.
     int m_nestedLoops = 0;
@@ -275,7 +276,7 @@ public:
     // Children.
     QLabel *lblTitle = nullptr;
     QLabel *Image1 = nullptr;
-    std::array<QRadioButton *, 4> optView{};
+    std::array<QRadioButton *, 4> optView {};
     QPushButton *cmdNewWO = nullptr;
     QPushButton *cmdConfig = nullptr;
     QPushButton *cmdAbout = nullptr;
@@ -303,7 +304,7 @@ public:
 /// The error the exception being handled stands for (call inside a catch block).
 Orvantel::ControlError currentControlError();
 
-template <typename Body>
+template<typename Body>
 std::optional<Orvantel::Failure> WorkOrdersGridPrivate::attempt(Body &&body)
 {
     try {
@@ -312,13 +313,13 @@ std::optional<Orvantel::Failure> WorkOrdersGridPrivate::attempt(Body &&body)
     } catch (const Orvantel::ControlDestroyed &) {
         throw;
     } catch (const Orvantel::ReportedError &error) {
-        return Orvantel::Failure{error, true};
+        return Orvantel::Failure {error, true};
     } catch (...) {
-        return Orvantel::Failure{currentControlError(), false};
+        return Orvantel::Failure {currentControlError(), false};
     }
 }
 
-template <typename Body>
+template<typename Body>
 bool WorkOrdersGridPrivate::handleErrors(const QString &title, Body &&body)
 {
     const std::optional<Orvantel::Failure> failure = attempt(std::forward<Body>(body));
@@ -327,7 +328,7 @@ bool WorkOrdersGridPrivate::handleErrors(const QString &title, Body &&body)
     return !failure;
 }
 
-template <typename Body>
+template<typename Body>
 void WorkOrdersGridPrivate::entry(const QString &title, Body &&body)
 {
     try {
@@ -336,7 +337,7 @@ void WorkOrdersGridPrivate::entry(const QString &title, Body &&body)
     }
 }
 
-template <typename Body>
+template<typename Body>
 bool WorkOrdersGridPrivate::hostCall(const QString &source, Body &&body)
 {
     WorkOrdersGrid *const control = q;
@@ -351,7 +352,7 @@ bool WorkOrdersGridPrivate::hostCall(const QString &source, Body &&body)
     return !failure;
 }
 
-template <typename Call>
+template<typename Call>
 void WorkOrdersGridPrivate::modal(Call &&call)
 {
     const QPointer<WorkOrdersGrid> alive(q);

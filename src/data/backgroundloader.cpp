@@ -31,14 +31,14 @@ struct BackgroundLoader::Shared
     std::condition_variable wake;
     // Guarded by mutex.
     BackgroundLoader *owner = nullptr; ///< null once the loader is gone
-    std::optional<Request> request;    ///< waiting for the worker
+    std::optional<Request> request; ///< waiting for the worker
     quint64 requestTicket = 0;
-    bool running = false;              ///< a load is on the worker
-    std::optional<Result> result;      ///< finished, waiting to be taken
+    bool running = false; ///< a load is on the worker
+    std::optional<Result> result; ///< finished, waiting to be taken
     quint64 lastTicket = 0;
     bool threadStarted = false;
     // Read by the worker's waits without the lock.
-    std::atomic<bool> cancelled{false};
+    std::atomic<bool> cancelled {false};
 };
 
 /// The worker thread: takes requests until the loader is gone, with one connection of its

@@ -36,10 +36,10 @@ public:
         QString connectionString;
         QString baseDirectory; ///< for relative SQLite paths
         Statement statement;
-        QString sort;          ///< the rows are sorted by it on the worker thread
+        QString sort; ///< the rows are sorted by it on the worker thread
         int rowLimit = NoRowLimit;
-        int kind = 0;          ///< the owner's own tag, handed back with the result
-        QList<qint64> keys;    ///< the owner's own, handed back with the result
+        int kind = 0; ///< the owner's own tag, handed back with the result
+        QList<qint64> keys; ///< the owner's own, handed back with the result
         /// Loads nothing: only asks SQLite whether another connection committed to the file
         /// since this connection last loaded or asked (PRAGMA data_version).
         bool probeOnly = false;

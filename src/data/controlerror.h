@@ -35,7 +35,9 @@ struct ControlError : std::exception
     };
 
     ControlError(int number, QString description)
-        : number(number), description(std::move(description)) {}
+        : number(number)
+        , description(std::move(description))
+    {}
 
     /// "Overflow" (6) and "Type mismatch" (13).
     static ControlError overflow() { return {Overflow, QStringLiteral("Overflow")}; }

@@ -19,14 +19,14 @@ class Recordset;
 struct ConnectionTarget
 {
     Backend backend = Backend::SqlServer;
-    QString driver;          ///< "QSQLITE", "QPSQL" or "QODBC"
-    QString databaseName;    ///< file path, database name, or the ODBC connection string
-    QString hostName;        ///< PostgreSQL only
-    int port = -1;           ///< PostgreSQL only; -1 for the default
-    QString userName;        ///< PostgreSQL only (ODBC carries them in databaseName)
+    QString driver; ///< "QSQLITE", "QPSQL" or "QODBC"
+    QString databaseName; ///< file path, database name, or the ODBC connection string
+    QString hostName; ///< PostgreSQL only
+    int port = -1; ///< PostgreSQL only; -1 for the default
+    QString userName; ///< PostgreSQL only (ODBC carries them in databaseName)
     QString password;
-    QString connectOptions;  ///< login timeout and the like
-    QString error;           ///< why the server name cannot be used (open() reports it); empty when fine
+    QString connectOptions; ///< login timeout and the like
+    QString error; ///< why the server name cannot be used (open() reports it); empty when fine
 };
 
 /// Seconds a connection attempt may take before it gives up.

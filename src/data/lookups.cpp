@@ -80,7 +80,7 @@ Statement assetLookupStatement(const SqlDialect &dialect, const QString &assetCo
 }
 
 Statement createWorkOrderStatement(const SqlDialect &dialect, const QString &assetCode, qint16 priority,
-                                 const QString &workRequest, const QString &requestedBy)
+                                   const QString &workRequest, const QString &requestedBy)
 {
     return dialect.procedureCall(QStringLiteral("sp_QX_CreateWorkOrder"),
                                  {assetCode, workRequest, int(priority), requestedBy});

@@ -30,7 +30,7 @@ Statement assetLookupStatement(const SqlDialect &dialect, const QString &assetCo
 /// The call of sp_QX_CreateWorkOrder with asset, request, priority and requester bound as
 /// typed (texts as text, the priority as an integer).
 Statement createWorkOrderStatement(const SqlDialect &dialect, const QString &assetCode, qint16 priority,
-                                 const QString &workRequest, const QString &requestedBy);
+                                   const QString &workRequest, const QString &requestedBy);
 
 /// The items of a lookup combo box, and why loading stopped early.
 struct ComboList

@@ -100,7 +100,7 @@ Profile Profile::load()
     const QString path = settingsFilePath();
     const QByteArray name = QFile::encodeName(path);
     // Non-blocking: a FIFO put in the file's place must not hang the host.
-    Descriptor file{::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    Descriptor file {::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
     if (file.fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return Profile(QByteArray(), QString());

@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -43,7 +42,7 @@ private:
 };
 
 /// Profile(contents, section).ReadINI(key, defaultValue).
-QString readProfileString(const QByteArray &contents, const QString &section,
-                                                    const QString &key, const QString &defaultValue);
+QString readProfileString(const QByteArray &contents, const QString &section, const QString &key,
+                          const QString &defaultValue);
 
 } // namespace modINI

@@ -53,7 +53,7 @@ void awaitInput(PGconn *connection)
     constexpr int SliceMs = 100; // how often a cancellation is noticed
     auto deadline = Clock::now() + std::chrono::seconds(ServerSilenceSeconds);
     while (PQisBusy(connection)) {
-        pollfd socket{PQsocket(connection), POLLIN, 0};
+        pollfd socket {PQsocket(connection), POLLIN, 0};
         if (socket.fd < 0)
             return; // a lost connection: PQgetResult reports it
         const int ready = ::poll(&socket, 1, SliceMs);
@@ -97,7 +97,6 @@ void discardResults(PGconn *connection)
         }
     }
 }
-
 
 } // namespace
 

@@ -101,7 +101,7 @@ double leadingNumber(const QString &text)
 
 qint16 roundToInt16(double value)
 {
-    const double rounded = std::nearbyint(value);  // the default rounding mode sends halves to even
+    const double rounded = std::nearbyint(value); // the default rounding mode sends halves to even
     if (!(rounded >= -32768.0 && rounded <= 32767.0))
         throw ControlError::overflow();
     return static_cast<qint16>(rounded);

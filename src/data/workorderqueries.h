@@ -26,7 +26,7 @@ inline const QString WorkOrdersOrder = QStringLiteral("WO_Nbr DESC");
 /// first; every value bound. The linked-files view adds no view condition. With numbers,
 /// only those work orders (of the ones the rest selects): the rows that changed.
 Statement workOrdersStatement(const SqlDialect &dialect, const QString &assetList, View view, const QString &division,
-                             const QString &department, const QList<qint64> &numbers = {});
+                              const QString &department, const QList<qint64> &numbers = {});
 
 /// The linked files of the assets (all of them when the list names none).
 Statement linkedFilesStatement(const SqlDialect &dialect, const QString &assetList);

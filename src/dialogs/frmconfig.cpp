@@ -94,8 +94,8 @@ frmConfig::frmConfig(QWidget *parent)
     label(frameServer, QStringLiteral("Label1_1"), QStringLiteral("Database"), 240, 840, 1335, 255);
     label(frameServer, QStringLiteral("Label1_0"), QStringLiteral("Orvantel Server"), 240, 480, 1335, 255);
     label(this, QStringLiteral("Label1_5"),
-                     QStringLiteral("Asset List (list asset codes, objects, machines, or tags separated by commas)"),
-                     120, 3720, 5775, 255);
+          QStringLiteral("Asset List (list asset codes, objects, machines, or tags separated by commas)"), 120, 3720,
+          5775, 255);
     chkIncludePMWOs = new QCheckBox(QStringLiteral("Include PM Work Orders"), this);
     chkIncludePMWOs->setObjectName(QStringLiteral("chkIncludePMWOs"));
     placeTwips(chkIncludePMWOs, 3240, 2400, 2295, 255);

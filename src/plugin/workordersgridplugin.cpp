@@ -4,7 +4,9 @@
 
 #include <QIcon>
 
-WorkOrdersGridPlugin::WorkOrdersGridPlugin(QObject *parent) : QObject(parent) {}
+WorkOrdersGridPlugin::WorkOrdersGridPlugin(QObject *parent)
+    : QObject(parent)
+{}
 
 QString WorkOrdersGridPlugin::name() const
 {

@@ -1,6 +1,5 @@
 #include "about.h"
 
-
 namespace Orvantel {
 
 QString aboutText(const QString &serverName, const QString &databaseName)

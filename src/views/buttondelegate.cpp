@@ -7,7 +7,10 @@
 
 namespace Orvantel {
 
-ButtonDelegate::ButtonDelegate(const QString &text, QObject *parent) : QStyledItemDelegate(parent), m_text(text) {}
+ButtonDelegate::ButtonDelegate(const QString &text, QObject *parent)
+    : QStyledItemDelegate(parent)
+    , m_text(text)
+{}
 
 void ButtonDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
@@ -29,13 +32,13 @@ bool ButtonDelegate::editorEvent(QEvent *event, QAbstractItemModel *, const QSty
     case QEvent::MouseButtonDblClick:
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             m_pressed = index;
-            return true;  // a double-click on the button is not a row double-click
+            return true; // a double-click on the button is not a row double-click
         }
         break;
     case QEvent::MouseButtonRelease: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         const bool click = mouse->button() == Qt::LeftButton && m_pressed == index
-            && option.rect.contains(mouse->position().toPoint());
+                && option.rect.contains(mouse->position().toPoint());
         m_pressed = QPersistentModelIndex();
         if (click)
             Q_EMIT clicked(index);

@@ -6,7 +6,8 @@
 
 namespace Orvantel {
 
-RecordSelector::RecordSelector(QWidget *parent) : QHeaderView(Qt::Vertical, parent)
+RecordSelector::RecordSelector(QWidget *parent)
+    : QHeaderView(Qt::Vertical, parent)
 {
     setSectionResizeMode(QHeaderView::Fixed);
     setDefaultSectionSize(fontMetrics().height() + 4);

@@ -8,14 +8,14 @@ namespace Orvantel {
 bool clickSwapsGrids(const QString &viewMode, int index)
 {
     return (viewMode == linkedFilesMode() && index < LinkedFilesView)
-        || (viewMode == workOrdersMode() && index == LinkedFilesView);
+            || (viewMode == workOrdersMode() && index == LinkedFilesView);
 }
 
 bool viewModeMeansLinkedFiles(const QString &text)
 {
     const QString lower = text.toLower();
     return lower == QLatin1String("files") || lower == QLatin1String("linkedfiles")
-        || lower == QLatin1String("linked files");
+            || lower == QLatin1String("linked files");
 }
 
 qint16 clampViewChoice(qint16 choice)

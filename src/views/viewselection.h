@@ -8,10 +8,15 @@ namespace Orvantel {
 
 class DataGrid;
 
-
 /// What m_sViewMode holds while each grid is shown.
-inline QString workOrdersMode() { return QStringLiteral("Work Orders"); }
-inline QString linkedFilesMode() { return QStringLiteral("Linked Files"); }
+inline QString workOrdersMode()
+{
+    return QStringLiteral("Work Orders");
+}
+inline QString linkedFilesMode()
+{
+    return QStringLiteral("Linked Files");
+}
 
 /// Whether a click on view button index swaps the grids: from "Linked Files" to a
 /// work-order view, or from "Work Orders" to the linked files (exact, case-sensitive).

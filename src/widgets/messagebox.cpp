@@ -28,8 +28,8 @@ void closeMessages(QWidget *parent, const QString &title)
 {
     if (!parent)
         return;
-    const auto boxes = parent->findChildren<QMessageBox *>(QStringLiteral("OrvantelMessageBox"),
-                                                           Qt::FindDirectChildrenOnly);
+    const auto boxes
+            = parent->findChildren<QMessageBox *>(QStringLiteral("OrvantelMessageBox"), Qt::FindDirectChildrenOnly);
     for (QMessageBox *box : boxes) {
         if (box->windowTitle() == title && box->isVisible())
             box->done(QMessageBox::Ok);

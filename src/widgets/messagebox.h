@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include <QString>
 
 class QWidget;
@@ -9,14 +8,13 @@ namespace Orvantel {
 
 /// The two message box styles the control uses.
 enum class MessageStyle {
-    Exclamation = 48,  ///< OK button, warning icon: every error report
-    Information = 64,  ///< OK button, information icon: confirmations and information
+    Exclamation = 48, ///< OK button, warning icon: every error report
+    Information = 64, ///< OK button, information icon: confirmations and information
 };
 
 /// Shows a modal message box with an OK button and waits until it is closed. Every
 /// message the control shows goes through here.
-void showMessage(const QString &text, const QString &title, MessageStyle style,
-                                           QWidget *parent = nullptr);
+void showMessage(const QString &text, const QString &title, MessageStyle style, QWidget *parent = nullptr);
 
 /// Closes (as by OK) the boxes shown by showMessage() over parent with this title: what
 /// they reported is over. Their showMessage() calls return.

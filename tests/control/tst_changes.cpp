@@ -144,7 +144,9 @@ void ChangesTest::listensAgainAfterTheServerRestarts()
     m_plant->exec({insert(109)}); // shown once the control listens
     QTRY_COMPARE_WITH_TIMEOUT(m_orders->rowCount(), 36, Soon);
     // The control's connections: the grids' one, the background loads' one, the listening one.
-    QCOMPARE(m_plant->scalar(u"SELECT count(*) - 1 FROM pg_stat_activity WHERE datname = current_database()"_qs).toInt(), 3);
+    QCOMPARE(
+            m_plant->scalar(u"SELECT count(*) - 1 FROM pg_stat_activity WHERE datname = current_database()"_qs).toInt(),
+            3);
     const QString pgctl = PgServer::controlScript();
     QVERIFY(!pgctl.isEmpty());
     QCOMPARE(QProcess::execute(pgctl, {u"stop"_qs}), 0);

@@ -259,7 +259,9 @@ private Q_SLOTS:
         });
         timer->start(10);
         if (!headerClick)
-            QTRY_VERIFY(!s_refreshLog.filter(u"Background full load"_qs).filter(u"dropped: a newer load superseded"_qs).isEmpty());
+            QTRY_VERIFY(!s_refreshLog.filter(u"Background full load"_qs)
+                                 .filter(u"dropped: a newer load superseded"_qs)
+                                 .isEmpty());
         QTRY_COMPARE(shownNumbers(), expected);
         QVERIFY(boxes.messages.isEmpty());
     }
