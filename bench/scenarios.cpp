@@ -380,6 +380,11 @@ void Scenarios::startUp()
         const double ms = elapsedMs([&] {
             grid = std::make_unique<WorkOrdersGrid>();
             grid->show();
+            // Start-up connects and loads at the first turn of the event loop.
+            QElapsedTimer waited;
+            waited.start();
+            while (WorkOrdersGridPrivate::get(grid.get())->grdWorkOrders->rowCount() == 0 && waited.elapsed() < 10000)
+                QApplication::processEvents();
             frame = grid->grab();
         });
         size = grid->size();
