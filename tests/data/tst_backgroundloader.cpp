@@ -83,7 +83,7 @@ private Q_SLOTS:
         QVERIFY(result->order.empty());
     }
 
-    // The bound on a wait itself is tst_hangs' (the control on both engines); here the threads
+    // The bound on a wait itself is tst_faults' (the control on both engines); here the threads
     // of a destruction while a load waits, also under ThreadSanitizer.
     void destroyedWhileItsLoadWaitsReturnsAtOnce_data() { loadsSortsAndHandsOver_data(); }
     void destroyedWhileItsLoadWaitsReturnsAtOnce()
