@@ -469,13 +469,19 @@ private:
     {
         return ConnectionString::build({u"sqlite:"_qs + m_dir.filePath(u"items.db"_qs), {}, {}, {}});
     }
+    /// The driver's own connection handle (the QVariant holding it must outlive the read).
+    template<typename Handle>
+    static Handle handleOf(const QSqlDatabase &db)
+    {
+        const QVariant handle = db.driver()->handle();
+        return *static_cast<const Handle *>(handle.constData());
+    }
     ColumnStore store(Loader loader, const Statement &statement, int rowLimit = NoRowLimit)
     {
-        const auto handle = [](const QSqlDatabase &db) { return db.driver()->handle().constData(); };
         if (loader == Loader::Sqlite)
-            return loadSqlite(*static_cast<sqlite3 *const *>(handle(m_sqlite->database())), statement, rowLimit);
+            return loadSqlite(handleOf<sqlite3 *>(m_sqlite->database()), statement, rowLimit);
         if (loader == Loader::Postgres)
-            return loadPostgres(*static_cast<PGconn *const *>(handle(postgres())), statement, rowLimit);
+            return loadPostgres(handleOf<PGconn *>(postgres()), statement, rowLimit);
         QSqlQuery query(m_sqlite->database());
         query.setForwardOnly(true);
         query.exec(statement.sql);

@@ -48,6 +48,8 @@ void collectUnnamed(QAccessibleInterface *node, QStringList &unnamed)
         unnamed << QString::fromLatin1(object->metaObject()->className()) + u' ' + object->objectName();
     if (node->tableInterface())
         return; // the cells of a grid are named by their texts
+    if (object->inherits("QWebEngineView"))
+        return; // the page's own content (its interfaces come from the browser engine, built without RTTI)
     for (int i = 0; i < node->childCount(); ++i)
         collectUnnamed(node->child(i), unnamed);
 }
