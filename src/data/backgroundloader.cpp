@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -21,6 +22,50 @@ QEvent::Type resultReadyEvent()
 {
     static const auto type = QEvent::Type(QEvent::registerEventType());
     return type;
+}
+
+/// How long the application's end waits for worker threads still closing or cancelling.
+constexpr int ExitWaitSeconds = 5;
+
+/// The worker threads whose loader is gone but which still run: a worker outlives its loader
+/// for a moment (it closes its connection, or returns from a cancelled wait). The
+/// application's end waits for them, so that none touches Qt's SQL registry while it is
+/// being destroyed. (A worker whose loader the host never deleted just sleeps: not counted.)
+struct LiveWorkers
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+LiveWorkers &liveWorkers()
+{
+    static auto *workers = new LiveWorkers; // never destroyed: a worker may end after static destruction began
+    return *workers;
+}
+
+void waitForWorkersAtExit()
+{
+    LiveWorkers &workers = liveWorkers();
+    std::unique_lock<std::mutex> lock(workers.mutex);
+    if (!workers.ended.wait_for(lock, std::chrono::seconds(ExitWaitSeconds), [&] { return workers.count == 0; }))
+        qCInfo(lcRefresh, "%d background loads still running as the application ends", workers.count);
+}
+
+void workerOrphaned()
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] { qAddPostRoutine(waitForWorkersAtExit); });
+    const std::lock_guard<std::mutex> lock(liveWorkers().mutex);
+    ++liveWorkers().count;
+}
+
+void workerEnded()
+{
+    LiveWorkers &workers = liveWorkers();
+    const std::lock_guard<std::mutex> lock(workers.mutex);
+    --workers.count;
+    workers.ended.notify_all();
 }
 
 } // namespace
@@ -165,6 +210,9 @@ BackgroundLoader::~BackgroundLoader()
 {
     {
         const std::lock_guard<std::mutex> lock(m_shared->mutex);
+        // Counted before the worker can see that its loader is gone (and end).
+        if (m_shared->threadStarted)
+            workerOrphaned();
         m_shared->owner = nullptr;
         m_shared->cancelled = true;
         if (m_shared->running)
@@ -184,8 +232,11 @@ quint64 BackgroundLoader::start(const Request &request)
     if (!m_shared->threadStarted) {
         m_shared->threadStarted = true;
         // Never joined: destroying the loader must not wait on a load. The thread holds
-        // the shared state until it ends.
-        std::thread([shared = m_shared] { work(shared); }).detach();
+        // the shared state until it ends; the application's end waits for it (bounded).
+        std::thread([shared = m_shared] {
+            work(shared);
+            workerEnded();
+        }).detach();
     }
     m_shared->wake.notify_all();
     return m_shared->requestTicket;
