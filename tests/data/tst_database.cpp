@@ -23,18 +23,7 @@
 
 using namespace Orvantel;
 using TestSupport::PgServer;
-
-/// The error f throws (number 0 when it throws none).
-template<typename F>
-static ControlError thrown(F &&f)
-{
-    try {
-        f();
-    } catch (const ControlError &e) {
-        return e;
-    }
-    return {0, u"no error"_qs};
-}
+using TestSupport::thrown;
 
 static QString connectionString(const QString &server, const QString &database = u"postgres"_qs,
                                 const QString &password = PgServer::password())

@@ -17,6 +17,7 @@
 #include <numeric>
 
 using namespace Orvantel;
+using TestSupport::thrown;
 using Ids = QList<qint64>;
 
 /// Loads through the SQLite fast path, the generic QSqlQuery path or the PostgreSQL fast path.
@@ -26,18 +27,6 @@ Q_DECLARE_METATYPE(Loader)
 static const QString Items = u"SELECT id, code, qty, name, grp, mixed FROM items ORDER BY id"_qs;
 /// Items as a record source that delivers the newest first, as the work orders come.
 static const QString ItemsNewestFirst = u"SELECT id, code, qty, name, grp, mixed FROM items ORDER BY id DESC"_qs;
-
-/// The error f throws (number 0 when it throws none).
-template<typename F>
-static ControlError thrown(F &&f)
-{
-    try {
-        f();
-    } catch (const ControlError &e) {
-        return e;
-    }
-    return {0, u"no error"_qs};
-}
 
 /// Six items of mixed types, loaded into a recordset that a model tester watches throughout.
 class tst_Recordset : public QObject

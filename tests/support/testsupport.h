@@ -1,6 +1,7 @@
 #pragma once
 
 // What a test of the control needs: the control, its grids and boxes, and the widgets it is driven through.
+#include "controlerror.h"
 #include "datagrid.h"
 #include "demodata.h"
 #include "gridcolumns.h"
@@ -34,6 +35,18 @@
     } while (false)
 
 namespace TestSupport {
+
+/// The error f throws (number 0 when it throws none).
+template<typename F>
+Orvantel::ControlError thrown(F &&f)
+{
+    try {
+        f();
+    } catch (const Orvantel::ControlError &e) {
+        return e;
+    }
+    return {0, u"no error"_qs};
+}
 
 inline bool runningInCi()
 {
